@@ -1,0 +1,53 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/parsed_arguments.h"
+
+namespace qor::cli {
+
+enum class ArgKind {
+  flag,             // --name / -n, a Boolean
+  option,           // --name <name>, one value, the last occurrence wins
+  repeatedOption,   // --env <env> ..., each occurrence takes one value
+  remainingOption,  // --cmd <cmd> ..., takes every word that follows, dashes included
+  positional,       // <identifier>
+};
+
+// One member of a command as declared: the parser, the help, the usage line and the completion
+// scripts are all derived from it. Names derive from `property`: "saveState" gives --save-state
+// and the value placeholder <save-state>; a positional "identifier" shows as <identifier>.
+struct ArgSpec {
+  ArgKind kind;
+  std::string property;
+  char shortName = 0;  // 'a' for -a; 0 when the member has only a long name
+  std::string help;
+  bool required = false;  // positionals and --cmd are required; flags and options are not
+};
+
+// Runs while the command line is parsed, before anything is sent; may change the values and may
+// raise CommandError (reported with status 1 and no usage text).
+using Validator = void (*)(ParsedArguments&);
+
+struct CommandSpec {
+  std::string typeName;      // "IPAddress": the command name derives from it ("ip-address")
+  std::string explicitName;  // given instead of deriving ("qorctl", "pull", "connect"); may be empty
+  std::string abstract;
+  std::string discussion;
+  std::vector<ArgSpec> members;  // option groups already expanded at the member's position
+  std::vector<CommandSpec> subcommands;
+  Validator validate = nullptr;
+  // Leaf commands (no subcommands) are built by type name by the command registry; the root and
+  // the groups only show their help.
+
+  std::string commandName() const;
+};
+
+// The whole tree, rooted at `qorctl`.
+const CommandSpec& rootCommand();
+
+// "IPAddress" -> "ip-address", "USB" -> "usb", "saveState" -> "save-state".
+std::string deriveName(const std::string& camelCase);
+
+}  // namespace qor::cli

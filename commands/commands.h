@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "cli/parsed_arguments.h"
+#include "scripting/api_command.h"
+
+// The factories the command table names: each builds one leaf command from the parsed values.
+namespace qor::commands {
+
+using CommandPtr = std::unique_ptr<scripting::QorAPICommand>;
+
+CommandPtr makeList(const cli::ParsedArguments&);
+CommandPtr makeStatus(const cli::ParsedArguments&);
+CommandPtr makeStart(const cli::ParsedArguments&);
+CommandPtr makeSuspend(const cli::ParsedArguments&);
+CommandPtr makeStop(const cli::ParsedArguments&);
+CommandPtr makeAttach(const cli::ParsedArguments&);
+CommandPtr makeFilePull(const cli::ParsedArguments&);
+CommandPtr makeFilePush(const cli::ParsedArguments&);
+CommandPtr makeExec(const cli::ParsedArguments&);
+CommandPtr makeIPAddress(const cli::ParsedArguments&);
+CommandPtr makeClone(const cli::ParsedArguments&);
+CommandPtr makeDelete(const cli::ParsedArguments&);
+CommandPtr makeUSBList(const cli::ParsedArguments&);
+CommandPtr makeUSBConnect(const cli::ParsedArguments&);
+CommandPtr makeUSBDisconnect(const cli::ParsedArguments&);
+
+// The registry: the leaf command of the given type name ("IPAddress", "USBConnect"), built from
+// the parsed values.
+CommandPtr makeCommand(const std::string& typeName, const cli::ParsedArguments& arguments);
+
+}  // namespace qor::commands

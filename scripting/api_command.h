@@ -1,0 +1,35 @@
+#pragma once
+
+#include <filesystem>
+
+#include "cli/options.h"
+
+namespace qor::scripting {
+
+class QorApplication;
+
+// The contract of every leaf command: its environment options and its own body. The run
+// operation is the one shared run sequence; no command supplies its own.
+class QorAPICommand {
+ public:
+  virtual ~QorAPICommand() = default;
+  virtual const cli::EnvironmentOptions& environment() const = 0;
+
+  // The command's own body. Returns the process's exit status: 0 on success, 1 when a request
+  // the command depends on failed in the host (already reported by the event error handler), or
+  // the guest program's status for exec. Program errors are raised (APIError, CommandError).
+  virtual int execute(QorApplication& application) = 0;
+
+  // Locate the host, create the application object, set launch flags and delegate, apply
+  // --hide, then execute.
+  int run();
+};
+
+inline constexpr std::uint32_t kLaunchFlags = 0x00100001;  // kLSLaunchDefaults | kLSLaunchAndHide
+
+// The bundle that contains the running executable (links resolved, three levels up, extension
+// "app" compared exactly), else /Applications/Qor.app.
+std::filesystem::path locateHostApplication();
+std::filesystem::path locateHostApplication(const std::filesystem::path& executable);
+
+}  // namespace qor::scripting

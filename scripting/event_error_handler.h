@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <variant>
+
+namespace qor::scripting {
+
+inline constexpr const char* NSOSStatusErrorDomain = "NSOSStatusErrorDomain";
+
+// The platform's error object for a failed request: a domain, a code, a description naming what
+// failed, and a user-info dictionary whose "ErrorString" is the host's own message.
+struct PlatformError {
+  std::string domain;
+  std::int64_t code = 0;
+  std::string localizedDescription;
+  std::map<std::string, std::variant<std::string, std::int64_t>> userInfo;
+};
+
+// Told of every request that fails while it is the application's delegate.
+class EventDelegate {
+ public:
+  virtual ~EventDelegate() = default;
+  virtual void eventDidFail(const PlatformError& error) = 0;
+};
+
+// Writes each failed request to standard error: "Error from event: " and the description, then
+// the host's ErrorString when it is text, then the NOTE line for -1743 in NSOSStatusErrorDomain.
+class EventErrorHandler final : public EventDelegate {
+ public:
+  void eventDidFail(const PlatformError& error) override;
+};
+
+// The process's one handler, created on first use and never released.
+EventErrorHandler& sharedEventErrorHandler();
+
+}  // namespace qor::scripting

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+#include "scripting/object_model.h"
+
+namespace qor::scripting {
+
+// The one lookup of a machine: the virtualMachines list is requested with the delegate in place,
+// then, with the delegate removed, the identifier is tried as an id and then as a complete name
+// (texts equal under canonical equivalence, case-sensitive, untrimmed). Raises
+// APIError::virtualMachineNotFound when neither matches.
+QorVirtualMachine findVirtualMachine(QorApplication& application, const std::string& identifier);
+
+// Unicode text equality: canonically equivalent sequences are equal; nothing else is folded.
+bool canonicallyEqual(const std::string& a, const std::string& b);
+
+}  // namespace qor::scripting
