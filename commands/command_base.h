@@ -1,0 +1,46 @@
+#pragma once
+
+#include "cli/options.h"
+#include "cli/parsed_arguments.h"
+#include "scripting/api_command.h"
+#include "scripting/find_virtual_machine.h"
+#include "scripting/object_model.h"
+
+namespace qor::commands {
+
+// What every leaf command holds: its environment options.
+class HostCommand : public scripting::QorAPICommand {
+ public:
+  explicit HostCommand(const cli::ParsedArguments& arguments)
+      : environment_(cli::EnvironmentOptions::from(arguments)) {}
+  const cli::EnvironmentOptions& environment() const override { return environment_; }
+
+ private:
+  cli::EnvironmentOptions environment_;
+};
+
+// A command that names a virtual machine by its <identifier>.
+class MachineCommand : public HostCommand {
+ public:
+  explicit MachineCommand(const cli::ParsedArguments& arguments)
+      : HostCommand(arguments), identifer(cli::VMIdentifier::from(arguments)) {}
+
+ protected:
+  scripting::QorVirtualMachine findMachine(scripting::QorApplication& application) const {
+    return scripting::findVirtualMachine(application, identifer.identifier);
+  }
+
+  cli::VMIdentifier identifer;
+};
+
+// Exit statuses of a command body. A request the command depends on that fails in the host has
+// been reported by the event error handler already; the command then ends with kRequestFailed
+// rather than reporting success.
+inline constexpr int kSuccess = 0;
+inline constexpr int kRequestFailed = 1;
+
+inline int statusOf(bool requestSucceeded) {
+  return requestSucceeded ? kSuccess : kRequestFailed;
+}
+
+}  // namespace qor::commands

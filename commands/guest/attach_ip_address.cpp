@@ -1,0 +1,86 @@
+#include <charconv>
+
+#include "cli/output.h"
+#include "commands/command_base.h"
+#include "commands/commands.h"
+
+namespace qor::commands {
+namespace {
+
+using scripting::QorSerialInterface;
+
+constexpr std::string_view kWarning = "WARNING: attach command is not implemented yet!";
+
+std::optional<std::int64_t> parseIndex(const std::optional<std::string>& text) {
+  if (!text) return std::nullopt;
+  std::int64_t value = 0;
+  auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
+  if (error != std::errc{} || end != text->data() + text->size()) return std::nullopt;
+  return value;
+}
+
+class Attach final : public MachineCommand {
+ public:
+  explicit Attach(const cli::ParsedArguments& arguments)
+      : MachineCommand(arguments), index_(parseIndex(arguments.value("index"))) {}
+
+  int execute(scripting::QorApplication& application) override {
+    auto machine = findMachine(application);
+    auto ports = machine.serialPorts();
+    if (!ports) return kRequestFailed;
+    for (const auto& port : *ports) {
+      if (index_ && port.id() != index_) continue;
+      cli::print(kWarning);
+      auto interface = port.interface();
+      if (!interface) return kRequestFailed;
+      if (*interface == static_cast<std::uint32_t>(QorSerialInterface::unavailable)) continue;
+      return describe(port, *interface);
+    }
+    return kSuccess;
+  }
+
+ private:
+  // A port the host cannot give an address (or TCP port number) for is a failed read, already
+  // reported: no half line is printed for it.
+  static int describe(const scripting::QorSerialPort& port, std::uint32_t interface) {
+    if (interface == static_cast<std::uint32_t>(QorSerialInterface::ptty)) {
+      auto address = port.address();
+      if (!address) return kRequestFailed;
+      cli::print("PTTY: " + *address);
+    } else if (interface == static_cast<std::uint32_t>(QorSerialInterface::tcp)) {
+      auto address = port.address();
+      if (!address) return kRequestFailed;
+      auto number = port.port();
+      if (!number) return kRequestFailed;
+      cli::print("TCP: " + *address + ":" + std::to_string(*number));
+    }
+    return kSuccess;
+  }
+
+  std::optional<std::int64_t> index_;
+};
+
+class IPAddress final : public MachineCommand {
+ public:
+  using MachineCommand::MachineCommand;
+
+  int execute(scripting::QorApplication& application) override {
+    auto machine = findMachine(application);
+    auto addresses = machine.queryIp();
+    if (!addresses) return kRequestFailed;
+    for (const auto& address : *addresses) cli::print(address);
+    return kSuccess;
+  }
+};
+
+}  // namespace
+
+CommandPtr makeAttach(const cli::ParsedArguments& arguments) {
+  return std::make_unique<Attach>(arguments);
+}
+
+CommandPtr makeIPAddress(const cli::ParsedArguments& arguments) {
+  return std::make_unique<IPAddress>(arguments);
+}
+
+}  // namespace qor::commands

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace qor::commands {
+
+// The UTF-8 text padded with spaces, or cut, to `width` UTF-16 code units. A character outside
+// the Basic Multilingual Plane counts two units and is never split: a cut that would split it
+// stops before it (and pads the one unit left), so the result is always valid UTF-8.
+std::string utf16Field(std::string_view text, std::size_t width);
+
+}  // namespace qor::commands
