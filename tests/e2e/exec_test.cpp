@@ -1,0 +1,168 @@
+#include "tests/e2e/harness.h"
+
+using namespace qor::e2e;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+namespace {
+
+constexpr const char* kId = "66666666-6666-4666-8666-666666666666";
+
+class ExecTest : public HostTest {
+ protected:
+  // A machine whose processes answer GetResult with the given records, in order.
+  void scriptResults(const json& records) {
+    json machine = vm(kId, "guest", "StSc");
+    machine["processResults"] = json::array({records});
+    setWorld({{"machines", {machine}}});
+  }
+  void realGuest() { setWorld({{"machines", {vm(kId, "guest", "StSc")}}}); }
+
+  std::vector<Request> processRequests(const std::string& member) {
+    std::vector<Request> out;
+    for (auto& r : requests()) {
+      if (r.member == member) out.push_back(r);
+    }
+    return out;
+  }
+};
+
+TEST_F(ExecTest, RunsAProgramInTheGuestAndEndsWithItsCode) {
+  realGuest();
+  const auto result =
+      run({"exec", kId, "--cmd", "/bin/sh", "-c", "printf out; printf err >&2; exit 3"});
+  EXPECT_EQ(result.out, "out");
+  EXPECT_EQ(result.err, "err");
+  EXPECT_EQ(result.status, 3);
+}
+
+TEST_F(ExecTest, SendsProgramArgumentsEnvironmentAndInputAsGiven) {
+  realGuest();
+  const auto result = run({"exec", "guest", "--env", "A=1", "--env", "NO_EQUALS", "--cmd",
+                           "/bin/echo", "-n", "--input", "--hide", "two words"});
+  EXPECT_EQ(result.out, "--input --hide two words");  // echo took -n as its own option
+  EXPECT_EQ(result.status, 0);
+  const auto execute = processRequests("Execute");
+  ASSERT_EQ(execute.size(), 1u);
+  EXPECT_EQ(execute[0].args, json::parse(R"(["/bin/echo", ["-n", "--input", "--hide", "two words"],
+                                            ["A=1", "NO_EQUALS"], "", true, true])"));
+}
+
+TEST_F(ExecTest, OneWordIsTheProgramWithNothingElse) {
+  realGuest();
+  ASSERT_EQ(run({"exec", kId, "--cmd", "true"}).status, 0);
+  EXPECT_EQ(processRequests("Execute")[0].args, json::parse(R"(["true", [], [], "", true, true])"));
+}
+
+TEST_F(ExecTest, InputIsReadOnlyWhenAskedAndPassesByteExact) {
+  realGuest();
+  std::string binary;
+  for (int i = 0; i < 70000; ++i) binary += static_cast<char>(i * 7 % 256);
+  const auto echoed = run({"exec", kId, "--input", "--cmd", "cat"}, binary);
+  EXPECT_TRUE(echoed.out == binary);
+  EXPECT_EQ(echoed.status, 0);
+
+  clearRequests();
+  RunOptions options;
+  options.input = "must not be read";
+  ASSERT_EQ(run({"exec", kId, "--cmd", "cat"}, options).out, "");
+  EXPECT_EQ(processRequests("Execute")[0].args[3], "");
+  clearRequests();
+  ASSERT_EQ(run({"exec", kId, "--input", "--cmd", "cat"}, "").status, 0);
+  EXPECT_EQ(processRequests("Execute")[0].args[3], "");
+}
+
+TEST_F(ExecTest, PollsWithoutPauseUntilTheProgramHasExited) {
+  scriptResults(json::parse(R"([{"hasExited": false}, {"hasExited": false},
+    {"hasExited": true, "exitCode": 3, "outputData": "b3V0", "errorData": "ZXJy"}])"));
+  const auto result = run({"exec", kId, "--cmd", "anything"});
+  EXPECT_EQ(result.out, "out");
+  EXPECT_EQ(result.err, "err");
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(processRequests("GetResult").size(), 3u);
+}
+
+TEST_F(ExecTest, OddResultRecordsAreReadAsDocumented) {
+  struct Case {
+    const char* records;
+    std::string out;
+    int status;
+    std::size_t polls;
+  };
+  const Case cases[] = {
+      // A missing or non-Boolean hasExited ends the waiting at once.
+      {R"([{"exitCode": 4, "outputData": "aGk="}])", "hi", 4, 1},
+      {R"([{"hasExited": {"type": "s", "value": "no"}, "exitCode": 5}])", "", 5, 1},
+      // A missing or non-integer exit code counts as 0; any integer type counts.
+      {R"([{"hasExited": true, "outputData": "aGk="}])", "hi", 0, 1},
+      {R"([{"hasExited": true, "exitCode": "3"}])", "", 0, 1},
+      {R"([{"hasExited": true, "exitCode": {"type": "y", "value": 9}}])", "", 9, 1},
+      // Codes the operating system would truncate never read as success.
+      {R"([{"hasExited": true, "exitCode": 256}])", "", 255, 1},
+      {R"([{"hasExited": true, "exitCode": -1}])", "", 255, 1},
+      {R"([{"hasExited": true, "exitCode": 4294967297}])", "", 255, 1},
+      // A non-text stream is no stream.
+      {R"([{"hasExited": true, "outputData": 12, "errorData": "ZXJy"}])", "", 0, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.records);
+    TearDown();
+    SetUp();
+    scriptResults(json::parse(c.records));
+    const auto result = run({"exec", kId, "--cmd", "x"});
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(processRequests("GetResult").size(), c.polls);
+  }
+}
+
+TEST_F(ExecTest, UndecodableOutputIsReportedNotDroppedSilently) {
+  scriptResults(json::parse(R"([{"hasExited": true, "exitCode": 0, "outputData": "b3V0!",
+                                 "errorData": "ZXJy"}])"));
+  const auto result = run({"exec", kId, "--cmd", "x"});
+  EXPECT_EQ(result.out, "");
+  EXPECT_THAT(result.err, HasSubstr("outputData is not valid base64"));
+  EXPECT_THAT(result.err, testing::EndsWith("err"));
+  EXPECT_EQ(result.status, 1);
+}
+
+TEST_F(ExecTest, AFailedExecuteOrResultNeverReadsAsSuccess) {
+  scriptResults(json::parse(R"([{"hasExited": false}])"));
+  setWorld({{"machines", {vm(kId, "guest", "StSc"), vm("off", "off", "StSa")}},
+            {"faults",
+             {{{"member", "GetResult"},
+               {"after", 1},
+               {"error", "org.qor.Scripting1.Error.Failed"},
+               {"message", "The guest agent went away."}}}}});
+  const auto lost = run({"exec", kId, "--cmd", "/bin/sleep", "1"});
+  EXPECT_THAT(lost.err, HasSubstr("The guest agent went away.\n"));
+  EXPECT_THAT(lost.err,
+              testing::EndsWith("Error: The result of the guest program could not be read.\n"));
+  EXPECT_EQ(lost.status, 1);
+
+  clearRequests();
+  const auto stopped = run({"exec", "off", "--cmd", "true"});
+  EXPECT_THAT(stopped.err,
+              HasSubstr("Error from event: The request VirtualMachine.Execute failed"));
+  EXPECT_THAT(stopped.err, testing::EndsWith("Error: Virtual machine not found.\n"));
+  EXPECT_EQ(stopped.status, 1);
+  EXPECT_TRUE(processRequests("GetResult").empty());
+}
+
+TEST_F(ExecTest, AnEmptyCommandSendsNothing) {
+  realGuest();
+  const auto result = run({"exec", kId, "--cmd"});
+  EXPECT_NE(result.status, 0);
+  EXPECT_THAT(result.err, testing::StartsWith("Error: "));
+  EXPECT_TRUE(requests().empty());
+}
+
+TEST_F(ExecTest, AnUnknownMachineReadsNoInput) {
+  realGuest();
+  const auto result = run({"exec", "nope", "--input", "--cmd", "cat"}, "input");
+  EXPECT_EQ(result.err, "Error: Virtual machine not found.\n");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_TRUE(processRequests("Execute").empty());
+}
+
+}  // namespace
