@@ -23,6 +23,8 @@ class QorAPICommand {
   // Locate the host, create the application object, set launch flags and delegate, apply
   // --hide, then execute.
   int run();
+  // The same sequence for the host bundle at `bundle`; run() passes locateHostApplication().
+  int runWithHost(const std::filesystem::path& bundle);
 };
 
 inline constexpr std::uint32_t kLaunchFlags = 0x00100001;  // kLSLaunchDefaults | kLSLaunchAndHide
