@@ -24,6 +24,7 @@ struct ArgSpec {
   char shortName = 0;  // 'a' for -a; 0 when the member has only a long name
   std::string help;
   bool required = false;  // positionals and --cmd are required; flags and options are not
+  bool integer = false;   // the value must read as a signed 64-bit integer; stored in decimal
 };
 
 // Runs while the command line is parsed, before anything is sent; may change the values and may

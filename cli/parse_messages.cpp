@@ -1,0 +1,87 @@
+#include "cli/parse_messages.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "cli/usage.h"
+
+namespace qor::cli {
+namespace {
+
+// A long name closer than this to the unknown one is offered as "Did you mean".
+constexpr std::size_t kSimilarityFloor = 4;
+
+std::string quoted(std::string_view text) {
+  return "'" + std::string(text) + "'";
+}
+
+}  // namespace
+
+std::size_t editDistance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> previous(b.size() + 1), current(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) previous[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    current[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      std::size_t substitution = previous[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1);
+      current[j] = std::min({previous[j] + 1, current[j - 1] + 1, substitution});
+    }
+    std::swap(previous, current);
+  }
+  return previous[b.size()];
+}
+
+std::string unknownOptionMessage(std::string_view typed, const CommandSpec& command) {
+  std::string message = "Unknown option " + quoted(typed);
+  if (!typed.starts_with("--")) return message;  // short names are too short to guess from
+
+  std::vector<std::string> candidates;
+  for (const ArgSpec& member : command.members) {
+    if (member.kind != ArgKind::positional) candidates.push_back(longName(member));
+  }
+  candidates.push_back("--help");
+  const std::string* best = nullptr;
+  std::size_t bestDistance = kSimilarityFloor;
+  for (const std::string& candidate : candidates) {
+    std::size_t distance = editDistance(typed, candidate);
+    if (distance < bestDistance) {
+      best = &candidate;
+      bestDistance = distance;
+    }
+  }
+  if (best != nullptr) message += ". Did you mean " + quoted(*best) + "?";
+  return message;
+}
+
+std::string unexpectedArgumentsMessage(std::span<const std::string> values) {
+  if (values.size() == 1) return "Unexpected argument " + quoted(values.front());
+  std::string message = std::to_string(values.size()) + " unexpected arguments: ";
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) message += ", ";
+    message += quoted(values[i]);
+  }
+  return message;
+}
+
+std::string missingArgumentMessage(const ArgSpec& member) {
+  return "Missing expected argument " + quoted(synopsis(member));
+}
+
+std::string missingValueMessage(std::string_view typed, const ArgSpec& member) {
+  std::string form = std::string(typed) + " <" + valueName(member) + ">";
+  if (member.kind == ArgKind::remainingOption) form += " ...";
+  return "Missing value for " + quoted(form);
+}
+
+std::string invalidValueMessage(std::string_view value, std::string_view typed,
+                                const ArgSpec& member) {
+  return "The value " + quoted(value) + " is invalid for " +
+         quoted(std::string(typed) + " <" + valueName(member) + ">");
+}
+
+std::string flagWithValueMessage(std::string_view typed, std::string_view value) {
+  return "The option " + quoted(typed) + " does not take any value, but " + quoted(value) +
+         " was specified.";
+}
+
+}  // namespace qor::cli

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "cli/command_spec.h"
+
+namespace qor::cli {
+
+// The parser's messages, worded as users of such tools know them. `typed` is the option name as
+// it appeared on the command line ("--name", "-a").
+std::string unknownOptionMessage(std::string_view typed, const CommandSpec& command);
+std::string unexpectedArgumentsMessage(std::span<const std::string> values);
+std::string missingArgumentMessage(const ArgSpec& member);
+std::string missingValueMessage(std::string_view typed, const ArgSpec& member);
+std::string invalidValueMessage(std::string_view value, std::string_view typed,
+                                const ArgSpec& member);
+std::string flagWithValueMessage(std::string_view typed, std::string_view value);
+
+// Levenshtein distance in bytes.
+std::size_t editDistance(std::string_view a, std::string_view b);
+
+}  // namespace qor::cli
