@@ -1,0 +1,122 @@
+#include "scripting/find_virtual_machine.h"
+
+#include <gtest/gtest.h>
+
+#include "scripting/api_error.h"
+#include "scripting/object_path.h"
+#include "test_support.h"
+
+namespace qor::scripting {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testing;
+
+struct Machine {
+  std::string id;
+  std::string name;
+};
+
+// A host that resolves R/vm/id/E(x) and R/vm/name/E(x) the way every host does: by id, and by
+// the first machine in list order with that name.
+std::map<std::string, ScriptedHost::Handler> machineHost(const std::vector<Machine>& machines) {
+  std::vector<std::string> listed;
+  std::map<std::string, ScriptedHost::Handler> ids;
+  std::map<std::string, ScriptedHost::Handler> names;
+  for (const auto& machine : machines) {
+    listed.push_back(machinePathWithID(machine.id));
+    ids.emplace(machinePathWithID(machine.id), replyText(machine.id));
+    names.emplace(machinePathWithID(machine.id), replyText(machine.name));
+  }
+  for (const auto& machine : machines) {  // emplace keeps the first machine of a name
+    ids.emplace(machinePathWithName(machine.name), replyText(machine.id));
+    names.emplace(machinePathWithName(machine.name), replyText(machine.name));
+  }
+  return {{"Get.VirtualMachines", replyPaths(listed)},
+          {"Get.Id", byPath(ids)},
+          {"Get.Name", byPath(names)}};
+}
+
+class FindVirtualMachineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    writeBundle(folder_.path() / "Qor.app", busName_, "host");
+    application_ = QorApplication::initWithURL(folder_.path() / "Qor.app");
+    application_->setDelegate(&delegate_);
+  }
+
+  PrivateBus bus_;
+  TemporaryFolder folder_;
+  const std::string busName_ = uniqueBusName();
+  RecordingDelegate delegate_;
+  std::unique_ptr<QorApplication> application_;
+};
+
+TEST_F(FindVirtualMachineTest, ByIdFirstThenByCompleteNameSilently) {
+  ScriptedHost host(busName_, machineHost({{"A1", "Debian"},
+                                           {"B2", "A1"},  // a name that is another's id
+                                           {"C3", "my \"vm\" \xc3\xa9"}}));
+  const struct {
+    std::string identifier;
+    std::string path;
+    std::vector<std::string> requests;  // property read, in order
+  } cases[] = {
+      {"A1", "/org/qor/Scripting1/vm/id/A1", {"VirtualMachines", "Id"}},
+      {"B2", "/org/qor/Scripting1/vm/id/B2", {"VirtualMachines", "Id"}},
+      {"Debian", "/org/qor/Scripting1/vm/name/Debian", {"VirtualMachines", "Id", "Name"}},
+      {"my \"vm\" \xc3\xa9",
+       "/org/qor/Scripting1/vm/name/my_20_22vm_22_20_c3_a9",
+       {"VirtualMachines", "Id", "Name"}},
+  };
+  for (const auto& c : cases) {
+    const QorVirtualMachine machine = findVirtualMachine(*application_, c.identifier);
+    EXPECT_EQ(machine.path(), c.path) << c.identifier;
+    EXPECT_EQ(application_->delegate(), &delegate_) << "delegate put back";
+  }
+  // The probe by id fails for every name, and is not reported.
+  EXPECT_TRUE(delegate_.errors.empty());
+
+  host.stop();
+  std::vector<std::string> properties;
+  for (const auto& request : host.received()) properties.push_back(textArguments(request).at(1));
+  std::vector<std::string> expected;
+  for (const auto& c : cases) expected.insert(expected.end(), c.requests.begin(), c.requests.end());
+  EXPECT_EQ(properties, expected);
+}
+
+TEST_F(FindVirtualMachineTest, NoMatchRaisesNotFoundWithoutAReport) {
+  ScriptedHost host(busName_, machineHost({{"A1", "Debian"}}));
+  for (const std::string identifier : {"debian", "Debian ", " Debian", "", "a1", "\xff\xfe"}) {
+    application_->setDelegate(&delegate_);
+    try {
+      findVirtualMachine(*application_, identifier);
+      ADD_FAILURE() << "found " << identifier;
+    } catch (const APIError& error) {
+      EXPECT_EQ(error.which(), APIError::Case::virtualMachineNotFound) << identifier;
+    }
+  }
+  EXPECT_TRUE(delegate_.errors.empty());
+}
+
+TEST_F(FindVirtualMachineTest, AListThatCannotBeReadIsReportedThenNotFound) {
+  for (const auto& answer :
+       {replyError("org.qor.Scripting1.Error.Failed", "The host is shutting down."),
+        replyVariant("s", [](sd_bus_message* m) { return sd_bus_message_append(m, "s", "A1"); })}) {
+    const std::string name = uniqueBusName();
+    writeBundle(folder_.path() / "Other.app", name, "host");
+    auto application = QorApplication::initWithURL(folder_.path() / "Other.app");
+    RecordingDelegate delegate;
+    application->setDelegate(&delegate);
+    ScriptedHost host(name, {{"Get.VirtualMachines", answer}});
+
+    EXPECT_THROW(findVirtualMachine(*application, "A1"), APIError);
+    ASSERT_EQ(delegate.errors.size(), 1u);
+    EXPECT_NE(delegate.errors[0].localizedDescription.find("Application.VirtualMachines"),
+              std::string::npos);
+    host.stop();
+    EXPECT_EQ(host.count(), 1u);  // no probe follows a missing list
+  }
+}
+
+}  // namespace
+}  // namespace qor::scripting
