@@ -109,13 +109,15 @@ Bridge::Outcome Bridge::deliver(const Request& request) {
     outcome.reply.reset(reply);
   } else if (sd_bus_is_open(bus_) <= 0) {
     outcome.errorName = kDisconnected;
-    if (error.message != nullptr) outcome.errorMessage = error.message;
   } else if (sd_bus_error_is_set(&error)) {
     outcome.errorName = error.name;
-    if (error.message != nullptr) outcome.errorMessage = error.message;
+    // sd-bus describes its own failures (a timeout here, say) with the text of the errno; only
+    // an error reply's message is the host's own words.
+    const bool madeHere =
+        error.message != nullptr && std::strcmp(error.message, std::strerror(-r)) == 0;
+    if (error.message != nullptr && !madeHere) outcome.errorMessage = error.message;
   } else {
     outcome.errorName = "org.freedesktop.DBus.Error.Failed";
-    outcome.errorMessage = std::strerror(-r);
   }
   sd_bus_error_free(&error);
   return outcome;

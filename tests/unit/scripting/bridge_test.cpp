@@ -215,6 +215,17 @@ TEST_F(BridgeTest, ALostConnectionIsReportedOnEveryLaterRequest) {
   }
 }
 
+TEST_F(BridgeTest, AHostThatNeverRepliesTimesOutWithTheBusDefault) {
+  // The bus's default reply timeout, shortened through sd-bus's own setting for the test.
+  ScopedEnvironment timeout("SYSTEMD_BUS_TIMEOUT", "1");
+  ScriptedHost host(busName_, {{"Get.Name", [](sd_bus_message*) { return 0; }}});
+  EXPECT_FALSE(machine().name());
+  ASSERT_EQ(delegate_.errors.size(), 1u);
+  EXPECT_EQ(delegate_.errors[0].code, -1712);
+  // No error reply came, so there is no host message to show.
+  EXPECT_TRUE(delegate_.errors[0].userInfo.empty());
+}
+
 TEST(BridgeWithoutBus, EveryRequestFailsAsNotPermitted) {
   TemporaryFolder folder;
   writeBundle(folder.path() / "Qor.app", "org.qor.Qor", "host");
