@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/usage.h"
+#include "cli/utf8.h"
 
 namespace qor::cli {
 namespace {
@@ -15,20 +16,31 @@ std::string quoted(std::string_view text) {
   return "'" + std::string(text) + "'";
 }
 
+std::vector<std::string_view> characters(std::string_view text) {
+  std::vector<std::string_view> list;
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t length = utf8SequenceLength(static_cast<unsigned char>(text[i]));
+    list.push_back(text.substr(i, length));
+    i += length;
+  }
+  return list;
+}
+
 }  // namespace
 
 std::size_t editDistance(std::string_view a, std::string_view b) {
-  std::vector<std::size_t> previous(b.size() + 1), current(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) previous[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
+  const std::vector<std::string_view> x = characters(a), y = characters(b);
+  std::vector<std::size_t> previous(y.size() + 1), current(y.size() + 1);
+  for (std::size_t j = 0; j <= y.size(); ++j) previous[j] = j;
+  for (std::size_t i = 1; i <= x.size(); ++i) {
     current[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      std::size_t substitution = previous[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1);
+    for (std::size_t j = 1; j <= y.size(); ++j) {
+      std::size_t substitution = previous[j - 1] + (x[i - 1] == y[j - 1] ? 0 : 1);
       current[j] = std::min({previous[j] + 1, current[j - 1] + 1, substitution});
     }
     std::swap(previous, current);
   }
-  return previous[b.size()];
+  return previous[y.size()];
 }
 
 std::string unknownOptionMessage(std::string_view typed, const CommandSpec& command) {

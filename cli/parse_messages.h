@@ -19,7 +19,7 @@ std::string invalidValueMessage(std::string_view value, std::string_view typed,
                                 const ArgSpec& member);
 std::string flagWithValueMessage(std::string_view typed, std::string_view value);
 
-// Levenshtein distance in bytes.
+// Levenshtein distance in characters.
 std::size_t editDistance(std::string_view a, std::string_view b);
 
 }  // namespace qor::cli
