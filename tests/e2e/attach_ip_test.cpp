@@ -38,14 +38,14 @@ TEST_F(AttachIpTest, AttachWalksThePortsAsDocumented) {
        {port(1, "PtTy", "/dev/pts/4"), port(0, "PtTy", "/dev/pts/3")},
        {"--index", "0"},
        w + "PTTY: /dev/pts/3\n"},
-      {"no port with that id", {port(0, "PtTy", "/dev/pts/3")}, {"--index", "7"}, ""},
+      {"no port with that id", json::array({port(0, "PtTy", "/dev/pts/3")}), {"--index", "7"}, ""},
       {"unavailable then tcp",
        {port(0, "IUnA", ""), port(1, "TcP ", "127.0.0.1", 4555)},
        {},
        w + w + "TCP: 127.0.0.1:4555\n"},
-      {"only unavailable", {port(0, "IUnA", "")}, {}, w},
+      {"only unavailable", json::array({port(0, "IUnA", "")}), {}, w},
       {"no ports", json::array(), {}, ""},
-      {"another interface code shows nothing more", {port(0, "XxXx", "x")}, {}, w},
+      {"another interface code shows nothing more", json::array({port(0, "XxXx", "x")}), {}, w},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -63,7 +63,7 @@ TEST_F(AttachIpTest, AttachWalksThePortsAsDocumented) {
 
 TEST_F(AttachIpTest, AttachFailsWhenThePortsCannotBeRead) {
   json machine = vm(kId, "guest");
-  machine["serialPorts"] = {port(0, "PtTy", "/dev/pts/3")};
+  machine["serialPorts"] = json::array({port(0, "PtTy", "/dev/pts/3")});
   setWorld({{"machines", {machine}},
             {"faults",
              {{{"member", "Get.SerialPorts"}, {"error", "org.qor.Scripting1.Error.Failed"}}}}});
@@ -74,7 +74,7 @@ TEST_F(AttachIpTest, AttachFailsWhenThePortsCannotBeRead) {
 }
 
 TEST_F(AttachIpTest, AttachOfAPortWithoutAddressPrintsNoHalfLine) {
-  machineWith("serialPorts", {{{"id", 0}, {"interface", "PtTy"}}});
+  machineWith("serialPorts", json::array({{{"id", 0}, {"interface", "PtTy"}}}));
   const auto result = run({"attach", kId});
   EXPECT_EQ(result.out, kWarning);
   EXPECT_THAT(result.err, HasSubstr("SerialPort.Address failed"));

@@ -1,5 +1,6 @@
 #include "tests/e2e/harness.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -106,6 +107,10 @@ void HostTest::startBus() {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  // The daemon's own complaints (it cannot raise its descriptor limit here) stay out of the
+  // test output, in the test's folder.
+  posix_spawn_file_actions_addopen(&actions, 2, (dir_ / "bus.log").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addclose(&actions, fds[0]);
   const std::string configArg = "--config-file=" + config.string();
   const char* argv[] = {"/usr/bin/dbus-daemon", configArg.c_str(), "--nofork", "--print-address=1",

@@ -43,7 +43,7 @@ TEST_F(LifecycleTest, EachFlagCombinationSendsItsRequest) {
       {{"suspend", "--save-state", kId}, "StSc", "VirtualMachine.Suspend [true]", ""},
       {{"stop", kId}, "StSc", "VirtualMachine.Stop [1181700707]", ""},               // 'FoRc'
       {{"stop", "--force", kId}, "StSc", "VirtualMachine.Stop [1181700707]", ""},    // 'FoRc'
-      {{"stop", "--kill", kId}, "StSc", "VirtualMachine.Stop [1265191020]", ""},     // 'KiLl'
+      {{"stop", "--kill", kId}, "StSc", "VirtualMachine.Stop [1265192044]", ""},     // 'KiLl'
       {{"stop", "--request", kId}, "StSe", "VirtualMachine.Stop [1382371701]", ""},  // 'ReQu'
       {{"delete", kId}, "StSa", "VirtualMachine.Delete", ""},
   };

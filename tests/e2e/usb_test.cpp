@@ -113,7 +113,8 @@ TEST_F(UsbTest, IdentifiersPickTheRightDevice) {
     TearDown();
     SetUp();
     devices(list);
-    const auto result = run({"usb", "connect", kId, c.identifier});
+    // "--" ends the options, so an identifier may start with a dash ("-1").
+    const auto result = run({"usb", "connect", kId, "--", c.identifier});
     if (c.expected.rfind("Error", 0) == 0) {
       EXPECT_EQ(result.err, c.expected);
       EXPECT_EQ(result.status, 1);
@@ -139,14 +140,14 @@ TEST_F(UsbTest, ProductIdIsReadOnlyAfterTheVendorMatched) {
 }
 
 TEST_F(UsbTest, ConnectLooksUpTheMachineBeforeTheDevice) {
-  devices({device(4, "Keyboard", 1, 2)});
+  devices(json::array({device(4, "Keyboard", 1, 2)}));
   const auto result = run({"usb", "connect", "no such machine", "not:an:identifier"});
   EXPECT_EQ(result.err, "Error: Virtual machine not found.\n");
   EXPECT_EQ(result.status, 1);
 }
 
 TEST_F(UsbTest, ConnectThenDisconnectMovesTheDevice) {
-  devices({device(4, "Keyboard", 0x5AC, 0x24F)});
+  devices(json::array({device(4, "Keyboard", 0x5AC, 0x24F)}));
   ASSERT_EQ(run({"usb", "connect", "guest", "05ac:024f"}).status, 0);
   EXPECT_EQ(readWorld()["usbDevices"][0]["connectedTo"], kId);
   const auto disconnect = run({"usb", "disconnect", "4"});
@@ -156,7 +157,7 @@ TEST_F(UsbTest, ConnectThenDisconnectMovesTheDevice) {
 }
 
 TEST_F(UsbTest, RejectedConnectAndDisconnectFail) {
-  devices({device(4, "Keyboard", 1, 2)}, "StSa");
+  devices(json::array({device(4, "Keyboard", 1, 2)}), "StSa");
   const auto connect = run({"usb", "connect", "guest", "4"});
   EXPECT_THAT(connect.err, testing::StartsWith("Error from event: The request UsbDevice.Connect"));
   EXPECT_EQ(connect.status, 1);
