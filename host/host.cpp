@@ -1,0 +1,334 @@
+#include "host/host.h"
+
+#include "host/object_path.h"
+
+namespace qor::host {
+namespace {
+
+constexpr std::string_view kPropertiesInterface = "org.freedesktop.DBus.Properties";
+constexpr std::string_view kIntrospectableInterface = "org.freedesktop.DBus.Introspectable";
+constexpr std::string_view kPeerInterface = "org.freedesktop.DBus.Peer";
+
+HostError unknownObject(PathKind kind) {
+  const char* message = "There is no object at this path.";
+  switch (kind) {
+    case PathKind::kMachine:
+      message = "The virtual machine does not exist.";
+      break;
+    case PathKind::kSerialPort:
+      message = "The serial port does not exist.";
+      break;
+    case PathKind::kGuestFile:
+      message = "The guest file is not open.";
+      break;
+    case PathKind::kGuestProcess:
+      message = "The guest process does not exist.";
+      break;
+    case PathKind::kUsbDevice:
+      message = "The USB device does not exist.";
+      break;
+    case PathKind::kWindow:
+      message = "The window does not exist.";
+      break;
+    default:
+      break;
+  }
+  return {error_names::kUnknownObject, message};
+}
+
+// A request whose arguments do not spell out its signature came from no bus; it is refused like
+// one of a wrong signature.
+bool argumentsMatchSignature(const Request& request) {
+  std::string joined;
+  for (const auto& a : request.args) joined += a.signature;
+  return joined == request.signature;
+}
+
+const std::string* textArg(const Request& request, std::size_t i) {
+  return i < request.args.size() ? textOf(request.args[i]) : nullptr;
+}
+
+HostError wrongSignature(std::string_view expected, std::string_view got) {
+  return invalidArgs("Expected arguments of type '" + std::string(expected) + "', got '" +
+                     std::string(got) + "'.");
+}
+
+}  // namespace
+
+std::string interfaceOf(PathKind kind) {
+  const char* name = nullptr;
+  switch (kind) {
+    case PathKind::kApplication:
+      name = "Application";
+      break;
+    case PathKind::kMachine:
+      name = "VirtualMachine";
+      break;
+    case PathKind::kSerialPort:
+      name = "SerialPort";
+      break;
+    case PathKind::kGuestFile:
+      name = "GuestFile";
+      break;
+    case PathKind::kGuestProcess:
+      name = "GuestProcess";
+      break;
+    case PathKind::kUsbDevice:
+      name = "UsbDevice";
+      break;
+    case PathKind::kWindow:
+      name = "Window";
+      break;
+    default:
+      return {};
+  }
+  return std::string(kInterfacePrefix) + name;
+}
+
+std::span<const Host::MethodEntry> Host::methodTable() {
+  static const MethodEntry kMethods[] = {
+      {PathKind::kApplication, "SetAutoTerminate", "b", "", &Host::setAutoTerminate},
+      {PathKind::kMachine, "Start", "bb", "", &Host::start},
+      {PathKind::kMachine, "Suspend", "b", "", &Host::suspend},
+      {PathKind::kMachine, "Stop", "u", "", &Host::stop},
+      {PathKind::kMachine, "Delete", "", "", &Host::deleteMachine},
+      {PathKind::kMachine, "Duplicate", "a{sv}", "", &Host::duplicate},
+      {PathKind::kMachine, "OpenFile", "sub", "o", &Host::openFile},
+      {PathKind::kMachine, "Execute", "sasassbb", "o", &Host::execute},
+      {PathKind::kMachine, "QueryIp", "", "as", &Host::queryIp},
+      {PathKind::kGuestFile, "Read", "xuxbb", "s", &Host::readFile},
+      {PathKind::kGuestFile, "Write", "sxubb", "", &Host::writeFile},
+      {PathKind::kGuestFile, "Close", "", "", &Host::closeFile},
+      {PathKind::kGuestProcess, "GetResult", "", "a{sv}", &Host::getResult},
+      {PathKind::kUsbDevice, "Connect", "o", "", &Host::connectDevice},
+      {PathKind::kUsbDevice, "Disconnect", "", "", &Host::disconnectDevice},
+      {PathKind::kWindow, "Close", "us", "", &Host::closeWindow},
+  };
+  return kMethods;
+}
+
+std::span<const Host::PropertyEntry> Host::propertyTable() {
+  static const PropertyEntry kProperties[] = {
+      {PathKind::kApplication, "Name", "s", false},
+      {PathKind::kApplication, "Frontmost", "b", false},
+      {PathKind::kApplication, "Version", "s", false},
+      {PathKind::kApplication, "VirtualMachines", "ao", false},
+      {PathKind::kApplication, "UsbDevices", "ao", false},
+      {PathKind::kApplication, "Windows", "ao", false},
+      {PathKind::kMachine, "Id", "s", false},
+      {PathKind::kMachine, "Name", "s", false},
+      {PathKind::kMachine, "Backend", "u", false},
+      {PathKind::kMachine, "Status", "u", false},
+      {PathKind::kMachine, "SerialPorts", "ao", false},
+      {PathKind::kSerialPort, "Id", "x", false},
+      {PathKind::kSerialPort, "Interface", "u", false},
+      {PathKind::kSerialPort, "Address", "s", false},
+      {PathKind::kSerialPort, "Port", "x", false},
+      {PathKind::kUsbDevice, "Id", "x", false},
+      {PathKind::kUsbDevice, "Name", "s", false},
+      {PathKind::kUsbDevice, "ManufacturerName", "s", false},
+      {PathKind::kUsbDevice, "ProductName", "s", false},
+      {PathKind::kUsbDevice, "VendorId", "x", false},
+      {PathKind::kUsbDevice, "ProductId", "x", false},
+      {PathKind::kWindow, "Name", "s", false},
+      {PathKind::kWindow, "Index", "x", true},
+      {PathKind::kWindow, "Visible", "b", true},
+  };
+  return kProperties;
+}
+
+const Host::MethodEntry* Host::findMethod(PathKind kind, std::string_view member) {
+  for (const auto& m : methodTable()) {
+    if (m.kind == kind && m.member == member) return &m;
+  }
+  return nullptr;
+}
+
+const Host::PropertyEntry* Host::findProperty(PathKind kind, std::string_view name) {
+  for (const auto& p : propertyTable()) {
+    if (p.kind == kind && p.name == name) return &p;
+  }
+  return nullptr;
+}
+
+Host::Host(World world, ProcessLauncher& launcher)
+    : world_(std::move(world)), launcher_(launcher) {}
+
+Machine* Host::resolveMachine(const ParsedPath& parsed) {
+  switch (parsed.selector) {
+    case MachineSelector::kId:
+      return world_.machineById(parsed.machineText);
+    case MachineSelector::kName:
+      return world_.machineByName(parsed.machineText);
+    case MachineSelector::kKey:
+      if (auto key = parseElementNumber(parsed.machineText)) return world_.machineByKey(*key);
+      return nullptr;
+  }
+  return nullptr;
+}
+
+std::variant<Host::Target, HostError> Host::resolve(const ParsedPath& parsed) {
+  Target t;
+  t.kind = parsed.kind;
+  t.element = parsed.element;
+  switch (parsed.kind) {
+    case PathKind::kApplication:
+      return t;
+    case PathKind::kMachine:
+    case PathKind::kSerialPort:
+    case PathKind::kGuestFile:
+    case PathKind::kGuestProcess:
+      t.machine = resolveMachine(parsed);
+      if (!t.machine) return unknownObject(PathKind::kMachine);
+      break;
+    case PathKind::kUsbDevice:
+      if (parsed.element >= world_.usbDevices.size()) return unknownObject(parsed.kind);
+      t.index = static_cast<std::size_t>(parsed.element);
+      return t;
+    case PathKind::kWindow:
+      for (std::size_t i = 0; i < world_.windows.size(); ++i) {
+        if (world_.windows[i].key == parsed.element) {
+          t.index = i;
+          return t;
+        }
+      }
+      return unknownObject(parsed.kind);
+    default:
+      return unknownObject(parsed.kind);
+  }
+  if (parsed.kind == PathKind::kSerialPort) {
+    const auto& ports = t.machine->serialPorts;
+    if (!ports || parsed.element >= ports->size()) return unknownObject(parsed.kind);
+    t.index = static_cast<std::size_t>(parsed.element);
+  }
+  if (parsed.kind == PathKind::kGuestFile && !files_.find(parsed.element, t.machine->key)) {
+    return unknownObject(parsed.kind);
+  }
+  if (parsed.kind == PathKind::kGuestProcess) {
+    auto it = processes_.find(parsed.element);
+    if (it == processes_.end() || it->second.machineKey != t.machine->key) {
+      return unknownObject(parsed.kind);
+    }
+  }
+  return t;
+}
+
+Reply Host::handle(const Request& request) {
+  if (!argumentsMatchSignature(request)) {
+    return Reply::failure(invalidArgs("The arguments do not match their signature."));
+  }
+  const ParsedPath parsed = parsePath(request.path);
+  const std::string_view iface = request.interface ? std::string_view(*request.interface) : "";
+  if (request.member == "Introspect" && (iface == kIntrospectableInterface || iface.empty())) {
+    if (!request.signature.empty()) return Reply::failure(wrongSignature("", request.signature));
+    if (parsed.kind != PathKind::kNone) return introspect(parsed, request.path);
+  }
+  if (iface == kPeerInterface && request.member == "Ping" && request.signature.empty())
+    return Reply::ok();
+  if (parsed.kind == PathKind::kNone || parsed.kind == PathKind::kNode) {
+    return Reply::failure(unknownObject(PathKind::kNone));
+  }
+  auto resolved = resolve(parsed);
+  if (auto* e = std::get_if<HostError>(&resolved)) return Reply::failure(*e);
+  return dispatch(std::get<Target>(resolved), request);
+}
+
+Reply Host::dispatch(Target& target, const Request& request) {
+  const std::string own = interfaceOf(target.kind);
+  const std::string_view iface = request.interface ? std::string_view(*request.interface) : "";
+  const bool propertyMember =
+      request.member == "Get" || request.member == "GetAll" || request.member == "Set";
+  if (iface == kPropertiesInterface ||
+      (iface.empty() && propertyMember && !findMethod(target.kind, request.member))) {
+    return properties(target, request);
+  }
+  if (!iface.empty() && iface != own) {
+    return Reply::failure(error_names::kUnknownInterface,
+                          "The object has no interface " + std::string(iface) + ".");
+  }
+  const MethodEntry* entry = findMethod(target.kind, request.member);
+  if (!entry) {
+    return Reply::failure(error_names::kUnknownMethod,
+                          "The object has no method " + request.member + ".");
+  }
+  if (request.signature != entry->in) {
+    return Reply::failure(wrongSignature(entry->in, request.signature));
+  }
+  return (this->*(entry->method))(target, request);
+}
+
+Reply Host::properties(Target& target, const Request& request) {
+  const std::string own = interfaceOf(target.kind);
+  auto checkInterface = [&](const Value& v) -> std::optional<HostError> {
+    const std::string* name = textOf(v);
+    if (!name || name->empty() || *name == own) return std::nullopt;
+    return HostError{error_names::kUnknownInterface, "The object has no interface " + *name + "."};
+  };
+  if (request.member == "GetAll") {
+    if (request.signature != "s") return Reply::failure(wrongSignature("s", request.signature));
+    if (auto e = checkInterface(request.args[0])) return Reply::failure(*e);
+    RecordBuilder all;
+    for (const auto& entry : propertyTable()) {
+      if (entry.kind != target.kind) continue;
+      auto value = property(target, entry);
+      if (auto* v = std::get_if<Value>(&value)) all.add(std::string(entry.name), std::move(*v));
+    }
+    return Reply::of(std::move(all).build());
+  }
+  const bool get = request.member == "Get";
+  if (!get && request.member != "Set") {
+    return Reply::failure(error_names::kUnknownMethod,
+                          "The properties interface has no method " + request.member + ".");
+  }
+  const std::string_view expected = get ? "ss" : "ssv";
+  if (request.signature != expected) {
+    return Reply::failure(wrongSignature(expected, request.signature));
+  }
+  if (auto e = checkInterface(request.args[0])) return Reply::failure(*e);
+  const std::string& name = *textOf(request.args[1]);
+  const PropertyEntry* entry = findProperty(target.kind, name);
+  if (!entry) {
+    return Reply::failure(error_names::kUnknownProperty,
+                          "The object has no property " + name + ".");
+  }
+  if (!get) return setProperty(target, *entry, request.args[2]);
+  auto value = property(target, *entry);
+  if (auto* e = std::get_if<HostError>(&value)) return Reply::failure(*e);
+  return Reply::of(Value::variant(std::get<Value>(std::move(value))));
+}
+
+RequestFacts Host::factsOf(const Request& request) {
+  RequestFacts facts;
+  facts.path = request.path;
+  facts.member = request.member;
+  const bool propertyCall = (request.member == "Get" && request.signature == "ss") ||
+                            (request.member == "Set" && request.signature == "ssv");
+  const std::string* name = textArg(request, 1);
+  if (propertyCall && name && (!request.interface || *request.interface == kPropertiesInterface)) {
+    facts.member += "." + *name;
+  }
+  const ParsedPath parsed = parsePath(request.path);
+  if (!parsed.machinePath.empty()) {
+    if (const Machine* m = resolveMachine(parsed); m && m->id) facts.machineId = *m->id;
+  }
+  return facts;
+}
+
+Reply Host::substituteReply(const Request& request, FaultReply kind) {
+  const ParsedPath parsed = parsePath(request.path);
+  const std::string* name = textArg(request, 1);
+  const bool get = request.member == "Get" && request.signature == "ss" && name;
+  std::string_view type;
+  if (get) {
+    const auto* entry = findProperty(parsed.kind, *name);
+    type = entry ? entry->type : "s";
+  } else if (const auto* entry = findMethod(parsed.kind, request.member)) {
+    type = entry->out;
+  }
+  Value value = kind == FaultReply::kNoObject ? Value::objectPath("/")
+                : type == "s"                 ? Value::int32(0)
+                                              : Value::string("a value of another type");
+  return Reply::of(get ? Value::variant(std::move(value)) : std::move(value));
+}
+
+}  // namespace qor::host

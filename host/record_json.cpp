@@ -1,0 +1,117 @@
+#include "host/record_json.h"
+
+#include <cstdint>
+#include <limits>
+
+namespace qor::host {
+namespace {
+
+using Outcome = std::variant<Value, std::string>;
+
+bool isValidSignature(const std::string& s) {
+  // Only what a record may carry here: a run of basic types.
+  if (s.size() > 255) return false;
+  for (char c : s) {
+    if (!isBasicSignature(std::string_view(&c, 1))) return false;
+  }
+  return true;
+}
+
+Outcome integerValue(const std::string& type, const Json& v) {
+  struct Range {
+    char type;
+    std::int64_t min;
+    std::uint64_t max;
+  };
+  static constexpr Range kRanges[] = {
+      {'y', 0, 0xFF},
+      {'n', -32768, 32767},
+      {'q', 0, 0xFFFF},
+      {'i', std::numeric_limits<std::int32_t>::min(), 0x7FFFFFFF},
+      {'u', 0, 0xFFFFFFFF},
+      {'x', std::numeric_limits<std::int64_t>::min(),
+       static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())},
+      {'t', 0, std::numeric_limits<std::uint64_t>::max()},
+  };
+  for (const auto& r : kRanges) {
+    if (r.type != type[0]) continue;
+    if (v.is_number_unsigned()) {
+      const auto u = v.get<std::uint64_t>();
+      if (u > r.max) break;
+      if (r.min < 0) return Value{type, static_cast<std::int64_t>(u)};
+      return Value{type, u};
+    }
+    if (v.is_number_integer()) {
+      const auto i = v.get<std::int64_t>();
+      if (i < r.min) break;
+      if (r.min < 0) return Value{type, i};
+      return Value{type, static_cast<std::uint64_t>(i)};
+    }
+    break;
+  }
+  return std::string("value out of range for type '" + type + "'");
+}
+
+Outcome typedValue(const Json& typed) {
+  if (typed.size() != 2 || !typed.contains("type") || !typed.contains("value") ||
+      !typed["type"].is_string()) {
+    return std::string("expected {\"type\": …, \"value\": …}");
+  }
+  const auto type = typed["type"].get<std::string>();
+  const Json& v = typed["value"];
+  if (!isBasicSignature(type)) return std::string("'" + type + "' is not a basic D-Bus type");
+  switch (type[0]) {
+    case 'b':
+      if (v.is_boolean()) return Value::boolean(v.get<bool>());
+      break;
+    case 'd':
+      if (v.is_number()) return Value{"d", v.get<double>()};
+      break;
+    case 's':
+      if (v.is_string()) return Value::string(v.get<std::string>());
+      break;
+    case 'o':
+      if (v.is_string() && isValidObjectPath(v.get<std::string>())) {
+        return Value::objectPath(v.get<std::string>());
+      }
+      break;
+    case 'g':
+      if (v.is_string() && isValidSignature(v.get<std::string>())) {
+        return Value{"g", v.get<std::string>()};
+      }
+      break;
+    default:
+      if (v.is_number_integer()) return integerValue(type, v);
+      break;
+  }
+  return std::string("not a valid value of type '" + type + "'");
+}
+
+Outcome plainValue(const Json& v) {
+  if (v.is_boolean()) return Value::boolean(v.get<bool>());
+  if (v.is_number_unsigned() &&
+      v.get<std::uint64_t>() >
+          static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+    return Value{"t", v.get<std::uint64_t>()};
+  }
+  if (v.is_number_integer()) return Value::int64(v.get<std::int64_t>());
+  if (v.is_number_float()) return Value{"d", v.get<double>()};
+  if (v.is_string()) return Value::string(v.get<std::string>());
+  if (v.is_object()) return typedValue(v);
+  return std::string("expected a boolean, number, string or {\"type\", \"value\"}");
+}
+
+}  // namespace
+
+std::variant<Value, std::string> recordFromJson(const Json& record) {
+  if (!record.is_object()) return std::string("a record must be a JSON object");
+  RecordBuilder builder;
+  for (const auto& [key, v] : record.items()) {
+    auto value = plainValue(v);
+    if (auto* error = std::get_if<std::string>(&value)) return key + ": " + *error;
+    builder.add(key, std::get<Value>(std::move(value)));
+  }
+  return std::move(builder).build();
+}
+
+}  // namespace qor::host

@@ -1,0 +1,48 @@
+#include "host/world.h"
+
+#include "host/object_path.h"
+#include "host/text_equal.h"
+
+namespace qor::host {
+
+const Machine* World::machineById(std::string_view id) const {
+  for (const auto& m : machines) {
+    if (m.id && textEqual(*m.id, id)) return &m;
+  }
+  return nullptr;
+}
+
+const Machine* World::machineByName(std::string_view name) const {
+  for (const auto& m : machines) {
+    if (m.name && textEqual(*m.name, name)) return &m;
+  }
+  return nullptr;
+}
+
+const Machine* World::machineByKey(std::uint64_t key) const {
+  for (const auto& m : machines) {
+    if (m.key == key) return &m;
+  }
+  return nullptr;
+}
+
+std::string World::pathOf(const Machine& machine) const {
+  // A machine without an id, or one whose id an earlier machine shares, cannot be named by id.
+  if (machine.id && machineById(*machine.id) == &machine) {
+    return machinePathById(*machine.id);
+  }
+  return machinePathByKey(machine.key);
+}
+
+std::filesystem::path World::guestRootOf(const Machine& machine) const {
+  if (machine.guestRoot) return folder / *machine.guestRoot;
+  // The default folder is named after the id, unless the id could name another folder.
+  const std::string id = machine.id.value_or("");
+  const bool plain = !id.empty() && id != "." && id != ".." &&
+                     id.find_first_not_of(
+                         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                         "0123456789.-_") == std::string::npos;
+  return folder / "guests" / (plain ? id : escapePathElement(id));
+}
+
+}  // namespace qor::host

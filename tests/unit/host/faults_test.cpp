@@ -1,0 +1,102 @@
+#include "host/faults.h"
+
+#include <gtest/gtest.h>
+
+#include "host_test_support.h"
+
+namespace qor::host {
+namespace {
+
+using namespace testing;
+
+FaultTable tableOf(const char* json) {
+  auto parsed = parseFaults(Json::parse(json));
+  if (auto* e = std::get_if<std::string>(&parsed)) ADD_FAILURE() << *e;
+  return FaultTable(std::get<std::vector<Fault>>(std::move(parsed)));
+}
+
+RequestFacts facts(std::string member, std::string path = "/p",
+                   std::optional<std::string> machine = std::nullopt) {
+  return {std::move(member), std::move(path), std::move(machine)};
+}
+
+TEST(FaultTableTest, AfterLetsRequestsPassAndTimesUsesTheFaultUp) {
+  FaultTable table = tableOf(R"([{"member": "Read", "after": 2, "times": 2, "error": "a.B"}])");
+  std::string acted;
+  for (int i = 0; i < 6; ++i) acted += table.match(facts("Read")) ? 'x' : '.';
+  EXPECT_EQ(acted, "..xx..");
+}
+
+TEST(FaultTableTest, OnlyMatchingRequestsCount) {
+  FaultTable table = tableOf(R"([
+      {"member": "Get.Status", "machine": "M1", "after": 1, "error": "a.One"},
+      {"member": "Get.Status", "path": "/exact", "error": "a.Two"},
+      {"member": "Start", "error": "a.Three"}])");
+  EXPECT_EQ(table.match(facts("Get.Name", "/p", "M1")), nullptr);
+  EXPECT_EQ(table.match(facts("Get.Status", "/p", "M2")), nullptr);
+  EXPECT_EQ(table.match(facts("Get.Status", "/p")), nullptr);
+  EXPECT_EQ(table.match(facts("Get.Status", "/p", "M1")), nullptr);  // the first one passes
+  const Fault* second = table.match(facts("Get.Status", "/p", "M1"));
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->error, "a.One");
+  // A request the first fault lets pass may still meet a later one.
+  const Fault* exact = table.match(facts("Get.Status", "/exact"));
+  ASSERT_NE(exact, nullptr);
+  EXPECT_EQ(exact->error, "a.Two");
+  EXPECT_EQ(table.match(facts("Start"))->error, "a.Three");
+}
+
+TEST(FaultTableTest, RefusesFaultsThatCannotWork) {
+  const char* cases[] = {
+      R"({})",
+      R"([{"path": "/x"}])",
+      R"([{"member": "Start", "times": -1}])",
+      R"([{"member": "Start", "after": "2"}])",
+      R"([{"member": "Start", "error": "NoDots"}])",
+      R"([{"member": "Start", "error": "a..b"}])",
+      R"([{"member": "Start", "reply": "garbage"}])",
+      R"([{"member": "Start", "reply": "wrong-type", "error": "a.B"}])",
+      R"([{"member": "Start", "action": "crash"}])",
+      R"([{"member": "Start", "typo": 1}])",
+  };
+  for (const char* c : cases) {
+    EXPECT_TRUE(std::holds_alternative<std::string>(parseFaults(Json::parse(c)))) << c;
+  }
+}
+
+TEST(FaultFactsTest, NamesPropertyReadsAndTheMachineBelowAPath) {
+  TempFolder folder;
+  FakeLauncher launcher;
+  Host host(worldFrom(R"({"machines": [{"id": "M1", "name": "Debian", "status": "StSc"}]})",
+                      folder.path()),
+            launcher);
+  const RequestFacts read = host.factsOf(get(vmByName("Debian"), kVmInterface, "Status"));
+  EXPECT_EQ(read.member, "Get.Status");
+  EXPECT_EQ(read.machineId, "M1");
+  const RequestFacts below =
+      host.factsOf(call(vmByName("Debian") + "/file/9", "org.qor.Scripting1.GuestFile", "Read"));
+  EXPECT_EQ(below.member, "Read");
+  EXPECT_EQ(below.machineId, "M1");
+  EXPECT_FALSE(host.factsOf(call(kRoot, "", "SetAutoTerminate")).machineId);
+}
+
+TEST(FaultFactsTest, SubstituteRepliesHaveAnotherTypeOrNoObject) {
+  TempFolder folder;
+  FakeLauncher launcher;
+  Host host(worldFrom(R"({"machines": [{"id": "M1", "status": "StSc"}]})", folder.path()),
+            launcher);
+  const Request list = get(kRoot, "org.qor.Scripting1.Application", "VirtualMachines");
+  const Reply wrong = host.substituteReply(list, FaultReply::kWrongType);
+  ASSERT_EQ(wrong.values.size(), 1u);
+  EXPECT_EQ(wrong.values[0].signature, "v");
+  EXPECT_NE(answer(wrong).signature, "ao");
+  const Request read = call(vmById("M1") + "/file/1", "org.qor.Scripting1.GuestFile", "Read");
+  EXPECT_NE(answer(host.substituteReply(read, FaultReply::kWrongType)).signature, "s");
+  const Reply none =
+      host.substituteReply(call(vmById("M1"), kVmInterface, "OpenFile"), FaultReply::kNoObject);
+  EXPECT_EQ(answer(none).signature, "o");
+  EXPECT_EQ(*textOf(answer(none)), "/");
+}
+
+}  // namespace
+}  // namespace qor::host

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "host/host.h"
+#include "host/world_json.h"
+
+namespace qor::host::testing {
+
+inline constexpr const char* kRoot = "/org/qor/Scripting1";
+inline constexpr const char* kVmInterface = "org.qor.Scripting1.VirtualMachine";
+
+inline Request call(std::string path, std::string interface, std::string member,
+                    std::vector<Value> args = {}) {
+  Request r;
+  r.path = std::move(path);
+  r.interface = std::move(interface);
+  r.member = std::move(member);
+  for (const auto& a : args) r.signature += a.signature;
+  r.args = std::move(args);
+  return r;
+}
+
+inline Request get(std::string path, std::string interface, std::string property) {
+  return call(std::move(path), "org.freedesktop.DBus.Properties", "Get",
+              {Value::string(std::move(interface)), Value::string(std::move(property))});
+}
+
+// The content of a Get reply, or the first value of any other reply (a copy, so it outlives
+// the reply).
+inline Value answer(const Reply& reply) {
+  if (reply.values.empty()) return Value{"", false};
+  const Value& v = reply.values.front();
+  if (v.type() == 'v') return (*elementsOf(v))[0];
+  return v;
+}
+
+inline std::string errorName(const Reply& reply) {
+  return reply.error ? reply.error->name : "";
+}
+
+// Programs are never really started through this one; it answers what a test tells it to.
+class FakeLauncher : public ProcessLauncher {
+ public:
+  struct Fake : RunningProcess {
+    ProcessSnapshot state;
+    ProcessSnapshot snapshot() const override { return state; }
+  };
+  std::variant<std::unique_ptr<RunningProcess>, HostError> launch(
+      const ProgramLaunch& launch) override {
+    launched.push_back(launch);
+    if (failWith) return *failWith;
+    auto p = std::make_unique<Fake>();
+    p->state = next;
+    return std::unique_ptr<RunningProcess>(std::move(p));
+  }
+  std::vector<ProgramLaunch> launched;
+  ProcessSnapshot next{true, 0, "", ""};
+  std::optional<HostError> failWith;
+};
+
+inline World worldFrom(const char* json, std::filesystem::path folder) {
+  auto w = worldFromJson(Json::parse(json), std::move(folder));
+  if (auto* e = std::get_if<std::string>(&w)) ADD_FAILURE() << *e;
+  return std::get<World>(std::move(w));
+}
+
+inline std::string vmById(const std::string& id) {
+  return machinePathById(id);
+}
+inline std::string vmByName(const std::string& name) {
+  return std::string(kRoot) + "/vm/name/" + escapePathElement(name);
+}
+
+// A fresh folder under the test's temporary directory, removed afterwards.
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "qor-host-test-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace qor::host::testing

@@ -1,0 +1,154 @@
+#include "host/world_json.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+
+#include "host/codes.h"
+#include "host/default_world.h"
+#include "host_test_support.h"
+
+namespace qor::host {
+namespace {
+
+using namespace testing;
+
+TEST(CodeJsonTest, ReadsFourCharactersOrAny32BitInteger) {
+  struct Case {
+    const char* json;
+    std::optional<std::uint32_t> code;
+  };
+  const Case cases[] = {
+      {R"("StSa")", code("StSa")},   {R"("TcP ")", code("TcP ")},
+      {"1400132449", code("StSa")},  {"0", 0u},
+      {"4294967295", 0xFFFFFFFFu},   {"-1", 0xFFFFFFFFu},
+      {"-2147483648", 0x80000000u},  {"4294967296", std::nullopt},
+      {"-2147483649", std::nullopt}, {R"("StS")", std::nullopt},
+      {R"("StSaa")", std::nullopt},  {R"("St\u00e9")", std::nullopt},
+      {"1.5", std::nullopt},         {"true", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(codeFromJson(Json::parse(c.json)), c.code) << c.json;
+  EXPECT_EQ(codeToJson(code("no  ")), "no  ");
+  EXPECT_EQ(codeToJson(12345), 12345);  // not printable: stays a number
+}
+
+constexpr const char* kFullWorld = R"({
+  "machines": [
+    {"id": "A", "name": "Debian", "status": "StSc", "backend": 7,
+     "ipAddresses": ["192.168.64.3", "fe80::3"],
+     "serialPorts": [{"id": 0, "interface": "PtTy", "address": "/dev/pts/9", "port": 0,
+                      "baud": 9600},
+                     {"id": 1, "interface": 305419896}],
+     "guestRoot": "guests/debian",
+     "processResults": [[{"hasExited": false},
+                         {"hasExited": true, "exitCode": 3, "outputData": "aGk=",
+                          "code": {"type": "u", "value": 7}}]],
+     "lastStart": {"saving": false, "recovery": true},
+     "lastStop": {"method": "KiLl"},
+     "color": "blue"},
+    {"status": "StSz"}
+  ],
+  "usbDevices": [{"id": -1, "name": "Keyboard", "vendorId": 1452, "productId": 591,
+                  "connectedTo": "A", "speed": "high"},
+                 {"id": 5, "connectedTo": null}],
+  "windows": [{"name": "Qor", "visible": false}, {}],
+  "faults": [{"member": "Start", "error": "org.qor.Scripting1.Error.Failed"}],
+  "comment": "kept"
+})";
+
+TEST(WorldJsonTest, RoundTripKeepsEveryValueAndEveryUnknownKey) {
+  TempFolder folder;
+  const World world = worldFrom(kFullWorld, folder.path());
+  EXPECT_EQ(worldToJson(world), Json::parse(kFullWorld));
+
+  // And the same through a file.
+  const auto file = folder.path() / "world.json";
+  ASSERT_FALSE(saveWorldFile(world, file));
+  auto loaded = loadWorldFile(file);
+  ASSERT_TRUE(std::holds_alternative<World>(loaded)) << std::get<std::string>(loaded);
+  EXPECT_EQ(worldToJson(std::get<World>(loaded)), Json::parse(kFullWorld));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1)
+      << "no temporary file left behind";
+}
+
+TEST(WorldJsonTest, LeftOutKeysReadAsAbsentValues) {
+  TempFolder folder;
+  FakeLauncher launcher;
+  Host host(worldFrom(kFullWorld, folder.path()), launcher);
+  const std::string second = host.world().pathOf(host.world().machines[1]);
+  EXPECT_EQ(*uint32Of(answer(host.handle(get(second, kVmInterface, "Status")))), code("StSz"));
+  for (const char* property : {"Id", "Name", "Backend", "SerialPorts"}) {
+    EXPECT_EQ(errorName(host.handle(get(second, kVmInterface, property))), error_names::kNoValue)
+        << property;
+  }
+  const std::string device = std::string(kRoot) + "/usb/1";
+  for (const char* property : {"Name", "ManufacturerName", "VendorId", "ProductId"}) {
+    EXPECT_EQ(errorName(host.handle(get(device, "org.qor.Scripting1.UsbDevice", property))),
+              error_names::kNoValue)
+        << property;
+  }
+  EXPECT_EQ(errorName(host.handle(
+                get(vmById("A") + "/serial/1", "org.qor.Scripting1.SerialPort", "Address"))),
+            error_names::kNoValue);
+}
+
+TEST(WorldJsonTest, NamesTheKeyThatIsWrong) {
+  struct Case {
+    const char* json;
+    const char* mentions;
+  };
+  const Case cases[] = {
+      {R"([])", "JSON object"},
+      {R"({"machines": {}})", "machines"},
+      {R"({"machines": [{"status": "running"}]})", "machines[0]: status"},
+      {R"({"machines": [{}, {"name": 5}]})", "machines[1]: name"},
+      {R"({"machines": [{"serialPorts": [{"port": "22"}]}]})", "machines[0].serialPorts[0]: port"},
+      {R"({"machines": [{"ipAddresses": ["a", 1]}]})", "ipAddresses"},
+      {R"({"machines": [{"processResults": [[{"x": null}]]}]})", "processResults[0][0]: x"},
+      {R"({"machines": [{"processResults": [[{"x": {"type": "y", "value": 300}}]]}]})",
+       "processResults[0][0]: x"},
+      {R"({"machines": [{"processResults": [[{"x": {"type": "as", "value": []}}]]}]})",
+       "processResults[0][0]: x"},
+      {R"({"usbDevices": [{"vendorId": 18446744073709551615}]})", "usbDevices[0]: vendorId"},
+      {R"({"usbDevices": [{"connectedTo": 3}]})", "usbDevices[0]: connectedTo"},
+      {R"({"windows": [{"visible": "yes"}]})", "windows[0]: visible"},
+      {R"({"faults": [{"member": 1}]})", "faults[0]: member"},
+  };
+  for (const auto& c : cases) {
+    auto world = worldFromJson(Json::parse(c.json), "/tmp");
+    ASSERT_TRUE(std::holds_alternative<std::string>(world)) << c.json;
+    EXPECT_NE(std::get<std::string>(world).find(c.mentions), std::string::npos)
+        << std::get<std::string>(world);
+  }
+}
+
+TEST(WorldJsonTest, ABrokenFileIsReportedAndLeftAlone) {
+  TempFolder folder;
+  const auto file = folder.path() / "world.json";
+  std::ofstream(file) << "{\"machines\": [";
+  auto loaded = loadWorldFile(file);
+  ASSERT_TRUE(std::holds_alternative<std::string>(loaded));
+  EXPECT_NE(std::get<std::string>(loaded).find("not valid JSON"), std::string::npos);
+}
+
+TEST(WorldJsonTest, TheDefaultWorldIsATour) {
+  TempFolder folder;
+  const auto file = folder.path() / "state" / "world.json";
+  ASSERT_FALSE(createDefaultWorld(file));
+  auto loaded = loadWorldFile(file);
+  ASSERT_TRUE(std::holds_alternative<World>(loaded));
+  const World& world = std::get<World>(loaded);
+  std::set<std::uint32_t> states;
+  for (const auto& m : world.machines) states.insert(*m.status);
+  EXPECT_EQ(states, (std::set<std::uint32_t>{status::kStopped, status::kStarted, status::kPaused}));
+  const Machine& running = world.machines[0];
+  EXPECT_EQ(running.status, status::kStarted);
+  EXPECT_FALSE(running.serialPorts->empty());
+  EXPECT_TRUE(std::filesystem::exists(world.guestRootOf(running) / "etc" / "hostname"));
+  EXPECT_EQ(world.usbDevices[0].vendorId, 0x05AC);
+  EXPECT_EQ(world.windows.at(0).name, "Qor");
+}
+
+}  // namespace
+}  // namespace qor::host
