@@ -75,6 +75,7 @@ Reply Host::deleteMachine(Target& target, const Request&) {
   releaseGuest(m);
   const auto key = m.key;
   std::erase_if(world_.machines, [key](const Machine& x) { return x.key == key; });
+  world_.machinesChanged();
   changed_ = true;
   return Reply::ok();
 }
@@ -90,6 +91,7 @@ Reply Host::duplicate(Target& target, const Request& request) {
   Machine copy = copyOfMachine(source, world_, std::get<std::optional<std::string>>(name), random);
   copyGuestFiles(world_.guestRootOf(source), world_.guestRootOf(copy));
   world_.machines.push_back(std::move(copy));
+  world_.machinesChanged();
   changed_ = true;
   return Reply::ok();
 }

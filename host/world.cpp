@@ -5,18 +5,29 @@
 
 namespace qor::host {
 
-const Machine* World::machineById(std::string_view id) const {
-  for (const auto& m : machines) {
-    if (m.id && textEqual(*m.id, id)) return &m;
+const World::Index& World::index() const {
+  if (!index_.valid) {
+    index_.byId.clear();
+    index_.byName.clear();
+    for (std::size_t i = 0; i < machines.size(); ++i) {
+      if (machines[i].id) index_.byId.emplace(canonicalText(*machines[i].id), i);  // first wins
+      if (machines[i].name) index_.byName.emplace(canonicalText(*machines[i].name), i);
+    }
+    index_.valid = true;
   }
-  return nullptr;
+  return index_;
+}
+
+const Machine* World::machineById(std::string_view id) const {
+  const auto& byId = index().byId;
+  auto it = byId.find(canonicalText(id));
+  return it == byId.end() ? nullptr : &machines[it->second];
 }
 
 const Machine* World::machineByName(std::string_view name) const {
-  for (const auto& m : machines) {
-    if (m.name && textEqual(*m.name, name)) return &m;
-  }
-  return nullptr;
+  const auto& byName = index().byName;
+  auto it = byName.find(canonicalText(name));
+  return it == byName.end() ? nullptr : &machines[it->second];
 }
 
 const Machine* World::machineByKey(std::uint64_t key) const {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -98,7 +99,21 @@ struct World {
 
   std::filesystem::path guestRootOf(const Machine& machine) const;
 
+  // Must follow every change to the list of machines (an added or removed machine); ids and
+  // names of a machine never change.
+  void machinesChanged() { index_.valid = false; }
+
  private:
+  // Lookups by id and by name are hashed, so a host with many machines answers each request
+  // without comparing texts with every machine. Built on first use after a change.
+  struct Index {
+    bool valid = false;
+    std::unordered_map<std::string, std::size_t> byId;  // canonical text -> first machine
+    std::unordered_map<std::string, std::size_t> byName;
+  };
+  const Index& index() const;
+  mutable Index index_;
+
   // The machines are this world's own, so handing back a mutable one is sound.
   Machine* mutableOf(const Machine* m) { return const_cast<Machine*>(m); }
 };
