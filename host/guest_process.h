@@ -35,6 +35,7 @@ class RunningProcess {
  public:
   virtual ~RunningProcess() = default;
   virtual ProcessSnapshot snapshot() const = 0;
+  virtual bool exited() const = 0;
 };
 
 class ProcessLauncher {
@@ -68,6 +69,12 @@ struct GuestProcess {
   // The next GetResult record: the scripted ones in order, repeating the last; for a real
   // program hasExited, and once it has ended exitCode, outputData and errorData.
   Value result();
+  // Ended, and its last record handed out at least once.
+  bool finished() const { return live ? live->exited() : nextRecord >= scripted.size(); }
 };
+
+// Finished processes kept for GetResult; past this the oldest are forgotten, so a long-running
+// host does not keep every output it ever captured.
+inline constexpr std::size_t kMaxFinishedProcesses = 100;
 
 }  // namespace qor::host

@@ -93,6 +93,7 @@ class Host {
   Reply writeFile(Target& target, const Request& request);
   Reply closeFile(Target& target, const Request& request);
   Reply getResult(Target& target, const Request& request);
+  void forgetOldProcesses();
 
   // The application, USB devices and windows (host_objects.cpp).
   Reply setAutoTerminate(Target& target, const Request& request);

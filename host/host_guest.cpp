@@ -73,9 +73,24 @@ Reply Host::execute(Target& target, const Request& request) {
     if (auto* e = std::get_if<HostError>(&launched)) return Reply::failure(*e);
     process.live = std::get<std::unique_ptr<RunningProcess>>(std::move(launched));
   }
+  forgetOldProcesses();
   const std::uint64_t number = nextProcess_++;
   processes_.emplace(number, std::move(process));
   return Reply::of(Value::objectPath(world_.pathOf(m) + "/process/" + std::to_string(number)));
+}
+
+void Host::forgetOldProcesses() {
+  std::size_t finished = 0;
+  for (const auto& [number, p] : processes_) finished += p.finished() ? 1 : 0;
+  // The map is ordered by number, so the oldest come first.
+  for (auto it = processes_.begin(); it != processes_.end() && finished >= kMaxFinishedProcesses;) {
+    if (it->second.finished()) {
+      it = processes_.erase(it);
+      --finished;
+    } else {
+      ++it;
+    }
+  }
 }
 
 Reply Host::queryIp(Target& target, const Request&) {

@@ -113,7 +113,9 @@ Reply Host::introspect(const ParsedPath& parsed, const std::string& path) {
     for (const auto& p : propertyTable()) {
       if (p.kind != kind) continue;
       body += "  <property name=\"" + std::string(p.name) + "\" type=\"" + std::string(p.type) +
-              "\" access=\"" + (p.settable ? "readwrite" : "read") + "\"/>\n";
+              "\" access=\"" + (p.settable ? "readwrite" : "read") +
+              "\"><annotation name=\"org.freedesktop.DBus.Property.EmitsChangedSignal\" "
+              "value=\"false\"/></property>\n";  // the host sends no signals
     }
     body += " </interface>\n";
   }

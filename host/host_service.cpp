@@ -82,7 +82,7 @@ class Service {
     Request request;
     const bool readable = readRequest(message, request) >= 0;
     log_.write(request);
-    touch();
+    touch();  // a request that is never answered still counts as activity
     if (!readable) {
       send(message, Reply::failure(invalidArgs("The request's arguments cannot be read.")));
       return;
@@ -119,7 +119,7 @@ class Service {
         reply = Reply::failure(failed("The host could not save its state: " + *e));
       }
     }
-    touch();
+    touch();  // SetAutoTerminate may just have changed the rule
     send(message, reply);
   }
 
@@ -146,7 +146,7 @@ class Service {
   }
 
   int sendError(sd_bus_message* call, const std::string& name, const std::string& message) {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};  // SD_BUS_ERROR_NULL is a C compound literal
     sd_bus_error_set(&error, name.c_str(), message.empty() ? nullptr : message.c_str());
     const int r = sd_bus_reply_method_error(call, &error);
     sd_bus_error_free(&error);

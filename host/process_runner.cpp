@@ -44,6 +44,7 @@ class SpawnedProcess : public RunningProcess {
   }
 
   ProcessSnapshot snapshot() const override { return state_; }
+  bool exited() const override { return state_.exited; }
 
   int start(sd_event* event, pid_t pid, UniqueFd in, UniqueFd out, UniqueFd err,
             std::string input) {

@@ -52,6 +52,7 @@ class FakeLauncher : public ProcessLauncher {
   struct Fake : RunningProcess {
     ProcessSnapshot state;
     ProcessSnapshot snapshot() const override { return state; }
+    bool exited() const override { return state.exited; }
   };
   std::variant<std::unique_ptr<RunningProcess>, HostError> launch(
       const ProgramLaunch& launch) override {

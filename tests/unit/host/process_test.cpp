@@ -183,5 +183,30 @@ TEST(ExecuteTest, ScriptedResultsAnswerInOrderRepeatingTheLast) {
                             "errorData": "ZXJy"})"));
 }
 
+TEST(ExecuteTest, KeepsTheNewestFinishedProcesses) {
+  TempFolder folder;
+  FakeLauncher launcher;
+  Host host(worldFrom(R"({"machines": [{"id": "M1", "status": "StSc"}]})", folder.path()),
+            launcher);
+  auto execute = [&] {
+    return *textOf(answer(host.handle(
+        call(vmById("M1"), kVmInterface, "Execute",
+             {Value::string("/bin/true"), Value::stringArray({}), Value::stringArray({}),
+              Value::string(""), Value::boolean(true), Value::boolean(true)}))));
+  };
+  auto alive = [&](const std::string& process) {
+    return !host.handle(call(process, "org.qor.Scripting1.GuestProcess", "GetResult")).error;
+  };
+  launcher.next.exited = false;
+  const std::string running = execute();
+  launcher.next.exited = true;
+  const std::string oldest = execute();
+  for (std::size_t i = 0; i < kMaxFinishedProcesses; ++i) execute();
+  const std::string newest = execute();
+  EXPECT_TRUE(alive(running));  // a running program is never forgotten
+  EXPECT_FALSE(alive(oldest));
+  EXPECT_TRUE(alive(newest));
+}
+
 }  // namespace
 }  // namespace qor::host
