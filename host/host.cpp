@@ -36,11 +36,14 @@ HostError unknownObject(PathKind kind) {
   return {error_names::kUnknownObject, message};
 }
 
-// A request whose arguments do not spell out its signature came from no bus; it is refused like
-// one of a wrong signature.
+// A request whose arguments do not spell out its signature, or hold data of another kind than
+// their types, came from no bus; it is refused like one of a wrong signature.
 bool argumentsMatchSignature(const Request& request) {
   std::string joined;
-  for (const auto& a : request.args) joined += a.signature;
+  for (const auto& a : request.args) {
+    if (!isWellFormed(a)) return false;
+    joined += a.signature;
+  }
   return joined == request.signature;
 }
 

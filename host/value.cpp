@@ -129,6 +129,61 @@ nlohmann::ordered_json toJson(const Value& v) {
   return out;
 }
 
+bool isWellFormed(const Value& v) {
+  const std::string& sig = v.signature;
+  if (sig.empty()) return false;
+  if (sig.size() == 1) {
+    switch (sig[0]) {
+      case 'b':
+        return std::holds_alternative<bool>(v.data);
+      case 'n':
+      case 'i':
+      case 'x':
+      case 'h':
+        return std::holds_alternative<std::int64_t>(v.data);
+      case 'y':
+      case 'q':
+      case 'u':
+      case 't':
+        return std::holds_alternative<std::uint64_t>(v.data);
+      case 'd':
+        return std::holds_alternative<double>(v.data);
+      case 's':
+      case 'o':
+      case 'g':
+        return std::holds_alternative<std::string>(v.data);
+      case 'v':
+        break;
+      default:
+        return false;
+    }
+  }
+  const auto* children = std::get_if<std::vector<Value>>(&v.data);
+  if (!children) return false;
+  for (const auto& c : *children) {
+    if (!isWellFormed(c)) return false;
+  }
+  switch (sig[0]) {
+    case 'v':
+      return children->size() == 1;
+    case 'a':
+      for (const auto& c : *children) {
+        if (c.signature != std::string_view(sig).substr(1)) return false;
+      }
+      return sig.size() > 1;
+    case '(':
+    case '{': {
+      if (sig.size() < 3 || sig.back() != (sig[0] == '(' ? ')' : '}')) return false;
+      std::string joined;
+      for (const auto& c : *children) joined += c.signature;
+      return joined == std::string_view(sig).substr(1, sig.size() - 2) &&
+             (sig[0] == '(' || children->size() == 2);
+    }
+    default:
+      return false;
+  }
+}
+
 bool isBasicSignature(std::string_view s) {
   return s.size() == 1 && std::string_view("ybnqiuxtdsog").find(s[0]) != std::string_view::npos;
 }

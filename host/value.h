@@ -57,6 +57,11 @@ std::optional<std::vector<std::pair<std::string, const Value*>>> dictionaryOf(co
 // and signatures as strings, structs and other arrays as arrays.
 nlohmann::ordered_json toJson(const Value& v);
 
+// Whether the data of `v` (and of everything inside it) is of the kind its signature says, so
+// the safe readers above answer for every value a handler expects. A bus always delivers such
+// values; a request built by hand (a test, a fuzzer) may not.
+bool isWellFormed(const Value& v);
+
 // Whether `s` is one complete D-Bus type made only of basic types ("s", "u", …).
 bool isBasicSignature(std::string_view s);
 bool isValidObjectPath(std::string_view s);

@@ -168,6 +168,11 @@ TEST_F(DispatchTest, MalformedRequestsGetErrorsNotCrashes) {
   lying.signature = "bb";  // claims two arguments, carries one
   EXPECT_EQ(errorName(handle(lying)), error_names::kInvalidArgs);
 
+  Request mislabelled =
+      call(vmById("ID-1"), kVmInterface, "Start", {Value::boolean(true), Value::boolean(true)});
+  mislabelled.args[1].data = std::string("not a boolean");  // says "b", holds a text
+  EXPECT_EQ(errorName(handle(mislabelled)), error_names::kInvalidArgs);
+
   Request noInterface = get(vmById("ID-1"), kVmInterface, "Status");
   noInterface.interface.reset();
   EXPECT_FALSE(handle(noInterface).error);
