@@ -17,14 +17,15 @@ using scripting::Record;
 
 // The guest's stream from a final result: nothing when the key is missing or not text.
 // Undecodable text is reported rather than dropped silently.
-std::optional<std::string> streamOf(const Record& result, std::string_view key, bool& intact) {
+std::optional<std::string> streamOf(const Record& result, std::string_view key,
+                                    std::string_view stream, bool& intact) {
   const auto* value = find(result, key);
   if (value == nullptr || value->text() == nullptr) return std::nullopt;
   auto bytes = base64Decode(*value->text());
   if (!bytes) {
     intact = false;
-    cli::standardErrorStream().write("Error: The guest program's " + std::string(key) +
-                                     " is not valid base64 and was not written.");
+    cli::standardErrorStream().write("Error: The guest program's " + std::string(stream) +
+                                     " is not valid base64; it was not written.");
   }
   return bytes;
 }
@@ -52,8 +53,10 @@ class Exec final : public MachineCommand {
     const std::int64_t exitCode = code != nullptr && code->integer() ? *code->integer() : 0;
 
     bool intact = true;
-    if (auto out = streamOf(result, "outputData", intact)) cli::writeStandardOutput(*out);
-    if (auto err = streamOf(result, "errorData", intact)) cli::writeStandardError(*err);
+    if (auto out = streamOf(result, "outputData", "standard output", intact))
+      cli::writeStandardOutput(*out);
+    if (auto err = streamOf(result, "errorData", "standard error", intact))
+      cli::writeStandardError(*err);
     const int status = exitStatusFor(exitCode);
     return status == 0 && !intact ? kRequestFailed : status;
   }

@@ -121,7 +121,10 @@ TEST_F(ExecTest, UndecodableOutputIsReportedNotDroppedSilently) {
                                  "errorData": "ZXJy"}])"));
   const auto result = run({"exec", kId, "--cmd", "x"});
   EXPECT_EQ(result.out, "");
-  EXPECT_THAT(result.err, HasSubstr("outputData is not valid base64"));
+  EXPECT_THAT(
+      result.err,
+      HasSubstr(
+          "Error: The guest program's standard output is not valid base64; it was not written.\n"));
   EXPECT_THAT(result.err, testing::EndsWith("err"));
   EXPECT_EQ(result.status, 1);
 }
