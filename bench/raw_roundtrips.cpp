@@ -25,7 +25,7 @@ const char* destination = nullptr;
 }
 
 sd_bus_message* get(const char* path, const std::string& interface, const char* property) {
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // SD_BUS_ERROR_NULL is a C compound literal
   sd_bus_message* reply = nullptr;
   int r = sd_bus_call_method(bus, destination, path, "org.freedesktop.DBus.Properties", "Get",
                              &error, &reply, "ss", (kI + interface).c_str(), property);
@@ -45,7 +45,7 @@ std::vector<std::string> machinePaths() {
 }
 
 std::string openFile(const char* vm, const char* guestPath, std::uint32_t mode) {
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // SD_BUS_ERROR_NULL is a C compound literal
   sd_bus_message* reply = nullptr;
   int r = sd_bus_call_method(bus, destination, vm, (std::string(kI) + "VirtualMachine").c_str(),
                              "OpenFile", &error, &reply, "sub", guestPath, mode, 0);
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   } else if (mode == "read" && argc == 5) {
     const std::string path = openFile(argv[3], argv[4], 0x4F70526F);
     for (;;) {
-      sd_bus_error error = SD_BUS_ERROR_NULL;
+      sd_bus_error error{};  // SD_BUS_ERROR_NULL is a C compound literal
       sd_bus_message* reply = nullptr;
       int r = sd_bus_call_method(bus, destination, path.c_str(), file.c_str(), "Read", &error,
                                  &reply, "xuxbb", std::int64_t{0}, 0x43755272u, std::int64_t{4096},

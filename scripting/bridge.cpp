@@ -102,7 +102,7 @@ Bridge::Outcome Bridge::deliver(const Request& request) {
     return outcome;
   }
 
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // SD_BUS_ERROR_NULL is a C compound literal
   sd_bus_message* reply = nullptr;
   r = sd_bus_call(bus_, message.get(), 0, &error, &reply);  // 0: the bus's default timeout
   if (r >= 0) {

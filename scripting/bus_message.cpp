@@ -185,7 +185,7 @@ int readRecord(sd_bus_message* message, Record& record) {
     if ((r = readText(message, key)) < 0) return r;
     RecordValue value;
     if ((r = readVariantValue(message, value)) < 0) return r;
-    record.emplace_back(std::move(key), std::move(value));
+    record.push_back({std::move(key), std::move(value)});
     return sd_bus_message_exit_container(message);
   });
 }

@@ -46,7 +46,7 @@ bool childHasExited(pid_t child) {
 }  // namespace
 
 std::optional<bool> nameHasOwner(sd_bus* bus, const std::string& name) {
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // SD_BUS_ERROR_NULL is a C compound literal
   sd_bus_message* reply = nullptr;
   int r =
       sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",

@@ -17,16 +17,31 @@ class Bridge;
 class EventDelegate;
 
 // A value in a record (a{sv}). Values of other D-Bus types than these read as `Other`.
-struct RecordValue;
-using Record = std::vector<std::pair<std::string, RecordValue>>;
+// A record's entries are a struct of their own rather than std::pair: clang cannot instantiate
+// std::pair<std::string, RecordValue> while the variant holding the record is being defined.
+struct RecordEntry;
+using Record = std::vector<RecordEntry>;
 struct RecordValue {
   struct Other {};
   std::variant<Other, bool, std::int64_t, std::string, Record> value;
 
-  const bool* boolean() const { return std::get_if<bool>(&value); }
-  const std::int64_t* integer() const { return std::get_if<std::int64_t>(&value); }
-  const std::string* text() const { return std::get_if<std::string>(&value); }
+  const bool* boolean() const;
+  const std::int64_t* integer() const;
+  const std::string* text() const;
 };
+struct RecordEntry {
+  std::string first;  // the key
+  RecordValue second;
+};
+inline const bool* RecordValue::boolean() const {
+  return std::get_if<bool>(&value);
+}
+inline const std::int64_t* RecordValue::integer() const {
+  return std::get_if<std::int64_t>(&value);
+}
+inline const std::string* RecordValue::text() const {
+  return std::get_if<std::string>(&value);
+}
 const RecordValue* find(const Record& record, std::string_view key);
 
 // Every class is a reference to an object held by the host: each property read and each request

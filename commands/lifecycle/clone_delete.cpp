@@ -19,7 +19,7 @@ class Clone final : public MachineCommand {
   // is a name like any other.
   scripting::Record properties() const {
     scripting::Record configuration;
-    if (name_) configuration.emplace_back("name", scripting::RecordValue{*name_});
+    if (name_) configuration.push_back({"name", scripting::RecordValue{*name_}});
     return {{"configuration", scripting::RecordValue{std::move(configuration)}}};
   }
 

@@ -1,4 +1,5 @@
 #include <fstream>
+#include <initializer_list>
 #include <random>
 
 #include "tests/e2e/harness.h"
@@ -45,7 +46,8 @@ class FileTransferTest : public HostTest {
 };
 
 TEST_F(FileTransferTest, PushThenPullIsByteExactForEverySize) {
-  for (std::size_t size : {0, 1, 4095, 4096, 4097, 10000, 3 * 1024 * 1024 + 17}) {
+  for (std::size_t size :
+       std::initializer_list<std::size_t>{0, 1, 4095, 4096, 4097, 10000, 3 * 1024 * 1024 + 17}) {
     SCOPED_TRACE(size);
     const std::string bytes = randomBytes(size, static_cast<unsigned>(size));
     const auto push = run({"file", "push", kId, "data.bin"}, bytes);

@@ -29,7 +29,8 @@ std::string escapePathElement(const std::string& text) {
   if (text.empty()) return "_";
   static const char* hex = "0123456789abcdef";
   std::string out;
-  for (unsigned char c : text) {
+  for (char byte : text) {
+    const auto c = static_cast<unsigned char>(byte);
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
       out += static_cast<char>(c);
     } else {
