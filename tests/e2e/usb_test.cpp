@@ -123,7 +123,9 @@ TEST_F(UsbTest, IdentifiersPickTheRightDevice) {
     }
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);
-    for (const auto& d : readWorld()["usbDevices"]) {
+    // Held in a variable: a range-for over a member of a temporary reads freed memory.
+    const auto world = readWorld();
+    for (const auto& d : world["usbDevices"]) {
       EXPECT_EQ(d["connectedTo"] == kId, d["name"] == c.expected) << d.dump();
     }
   }
