@@ -32,7 +32,9 @@ std::string wrapText(std::string_view text, std::size_t width, std::size_t inden
   std::vector<std::string_view> lines;
   std::size_t current = 0;
   while (true) {
-    std::size_t chunkEnd = current + columns < count ? current + columns : count;
+    // Compared as a distance: current + columns overflows for a terminal width near SIZE_MAX
+    // (COLUMNS may hold any number).
+    std::size_t chunkEnd = columns < count - current ? current + columns : count;
     std::size_t lastNewline = count, lastBlank = count;
     for (std::size_t i = current; i < chunkEnd; ++i) {
       if (charAt(i) == '\n') lastNewline = i;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <sstream>
 
 #include "cli/help.h"
@@ -147,6 +148,15 @@ TEST(Help, WrapsToTheWidthWithoutLosingWords) {
   EXPECT_NE(helpText(path, 40).find("  <identifier>            Either the\n"
                                     "                          UUID or the\n"),
             std::string::npos);
+}
+
+TEST(Help, AnyTerminalWidthKeepsEachParagraphOnOneLine) {
+  const CommandPath path{&rootCommand(), &rootCommand().subcommands[8]};
+  const std::string unwrapped = helpText(path, 100000);
+  for (std::size_t width : {std::numeric_limits<std::size_t>::max(),
+                            std::numeric_limits<std::size_t>::max() - 1, std::size_t{1} << 63}) {
+    EXPECT_EQ(helpText(path, width), unwrapped) << "width " << width;
+  }
 }
 
 }  // namespace
