@@ -19,6 +19,8 @@ std::string parseOne(const Json& json, Fault& f) {
     if (key == "member" || key == "path" || key == "machine" || key == "error" ||
         key == "message" || key == "reply" || key == "action") {
       if (!v.is_string()) return key + ": expected a string";
+    } else if (key == "value") {
+      // Any JSON: it is converted to the type of the request it answers when one arrives.
     } else if (key == "after" || key == "times") {
       if (!count(v)) return key + ": expected a count (an integer of 0 or more)";
     } else {
@@ -46,6 +48,13 @@ std::string parseOne(const Json& json, Fault& f) {
       return "reply: expected \"wrong-type\" or \"no-object\"";
     }
     if (f.error) return "a fault answers with either error or reply, not both";
+  }
+  if (json.contains("value")) {
+    if (f.error || f.reply != FaultReply::kNone) {
+      return "a fault answers with one of error, reply or value";
+    }
+    f.reply = FaultReply::kValue;
+    f.value = json["value"];
   }
   if (json.contains("action")) {
     const auto action = json["action"].get<std::string>();

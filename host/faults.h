@@ -10,7 +10,7 @@
 
 namespace qor::host {
 
-enum class FaultReply { kNone, kWrongType, kNoObject };
+enum class FaultReply { kNone, kWrongType, kNoObject, kValue };
 enum class FaultAction { kNone, kExit, kHang, kReleaseName };
 
 // One entry of the world's "faults": which requests it catches and what it does to them.
@@ -23,6 +23,7 @@ struct Fault {
   std::optional<std::string> error;    // D-Bus error name
   std::string message;
   FaultReply reply = FaultReply::kNone;
+  Json value;  // what a kValue reply answers, converted to the request's reply type
   FaultAction action = FaultAction::kNone;
 };
 

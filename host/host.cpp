@@ -1,6 +1,7 @@
 #include "host/host.h"
 
 #include "host/object_path.h"
+#include "host/record_json.h"
 
 namespace qor::host {
 namespace {
@@ -221,21 +222,37 @@ RequestFacts Host::factsOf(const Request& request) {
   return facts;
 }
 
-Reply Host::substituteReply(const Request& request, FaultReply kind) {
+std::pair<std::string_view, bool> Host::answerType(const Request& request) {
   const ParsedPath parsed = parsePath(request.path);
   const std::string* name = textArg(request, 1);
-  const bool get = request.member == "Get" && request.signature == "ss" && name;
-  std::string_view type;
-  if (get) {
+  if (request.member == "Get" && request.signature == "ss" && name) {
     const auto* entry = findProperty(parsed.kind, *name);
-    type = entry ? entry->type : "s";
-  } else if (const auto* entry = findMethod(parsed.kind, request.member)) {
-    type = entry->out;
+    return {entry ? entry->type : std::string_view(), true};
   }
+  const auto* entry = findMethod(parsed.kind, request.member);
+  return {entry ? entry->out : std::string_view(), false};
+}
+
+Reply Host::substituteReply(const Request& request, FaultReply kind) {
+  auto [type, get] = answerType(request);
+  if (get && type.empty()) type = "s";
   Value value = kind == FaultReply::kNoObject ? Value::objectPath("/")
                 : type == "s"                 ? Value::int32(0)
                                               : Value::string("a value of another type");
   return Reply::of(get ? Value::variant(std::move(value)) : std::move(value));
+}
+
+Reply Host::replyWithValue(const Request& request, const Json& json) {
+  const auto [type, get] = answerType(request);
+  if (type.empty()) {
+    return Reply::failure(failed("The fault's value answers a request with no result."));
+  }
+  auto value = valueFromJson(json, type);
+  if (auto* e = std::get_if<std::string>(&value)) {
+    return Reply::failure(failed("The fault's value is no " + std::string(type) + ": " + *e));
+  }
+  Value answer = std::get<Value>(std::move(value));
+  return Reply::of(get ? Value::variant(std::move(answer)) : std::move(answer));
 }
 
 }  // namespace qor::host

@@ -33,6 +33,9 @@ class Host {
   // The reply of a fault that answers with a value of another type ("wrong-type"), or with the
   // path "/" ("no-object"), in place of what the request would answer.
   Reply substituteReply(const Request& request, FaultReply kind);
+  // The reply of a fault that answers with a given value: its JSON converted to the type the
+  // request's answer has (an error reply when it does not fit, or the request has no answer).
+  Reply replyWithValue(const Request& request, const Json& value);
 
   // True once after every request that changed the world, which must then be saved.
   bool takeChanged() { return std::exchange(changed_, false); }
@@ -64,6 +67,9 @@ class Host {
   static std::span<const PropertyEntry> propertyTable();
   static const MethodEntry* findMethod(PathKind kind, std::string_view member);
   static const PropertyEntry* findProperty(PathKind kind, std::string_view name);
+  // The type of the request's answer ("" when unknown), and whether it is a property read,
+  // whose answer goes inside a variant.
+  static std::pair<std::string_view, bool> answerType(const Request& request);
 
   std::variant<Target, HostError> resolve(const ParsedPath& parsed);
   Machine* resolveMachine(const ParsedPath& parsed);

@@ -101,7 +101,9 @@ class Service {
         case FaultAction::kNone:
           break;
       }
-      if (fault->reply != FaultReply::kNone) {
+      if (fault->reply == FaultReply::kValue) {
+        reply = host_.replyWithValue(request, fault->value);
+      } else if (fault->reply != FaultReply::kNone) {
         reply = host_.substituteReply(request, fault->reply);
       } else if (fault->error || fault->action == FaultAction::kNone) {
         reply = Reply::failure(

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "host/world_json.h"
+
 namespace qor::host {
 namespace {
 
@@ -112,6 +114,28 @@ std::variant<Value, std::string> recordFromJson(const Json& record) {
     builder.add(key, std::get<Value>(std::move(value)));
   }
   return std::move(builder).build();
+}
+
+std::variant<Value, std::string> valueFromJson(const Json& json, std::string_view signature) {
+  const std::string type(signature);
+  if (type == "a{sv}") return recordFromJson(json);
+  if (type.size() > 1 && type[0] == 'a') {
+    if (!json.is_array()) return std::string("expected a JSON array for type '" + type + "'");
+    const std::string element = type.substr(1);
+    std::vector<Value> elements;
+    for (const auto& item : json) {
+      auto value = valueFromJson(item, element);
+      if (auto* error = std::get_if<std::string>(&value)) return *error;
+      elements.push_back(std::get<Value>(std::move(value)));
+    }
+    return Value::array(element, std::move(elements));
+  }
+  if (type == "u" && json.is_string()) {
+    if (auto code = codeFromJson(json)) return Value::uint32(*code);
+    return std::string("'" + json.get<std::string>() + "' is no four-character code");
+  }
+  if (!isBasicSignature(type)) return std::string("no value can be given for type '" + type + "'");
+  return typedValue(Json{{"type", type}, {"value", json}});
 }
 
 }  // namespace qor::host

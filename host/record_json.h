@@ -14,4 +14,9 @@ namespace qor::host {
 // offending key.
 std::variant<Value, std::string> recordFromJson(const Json& record);
 
+// A JSON value as a D-Bus value of the given complete type: booleans, numbers (range-checked),
+// strings (an object path must be valid; `u` also takes a four-character code), arrays as JSON
+// arrays, and `a{sv}` as a record (above). An error says what did not fit.
+std::variant<Value, std::string> valueFromJson(const Json& json, std::string_view signature);
+
 }  // namespace qor::host

@@ -58,6 +58,8 @@ TEST(FaultTableTest, RefusesFaultsThatCannotWork) {
       R"([{"member": "Start", "reply": "wrong-type", "error": "a.B"}])",
       R"([{"member": "Start", "action": "crash"}])",
       R"([{"member": "Start", "typo": 1}])",
+      R"([{"member": "Read", "value": "AA==", "reply": "wrong-type"}])",
+      R"([{"member": "Read", "value": "AA==", "error": "a.B"}])",
   };
   for (const char* c : cases) {
     EXPECT_TRUE(std::holds_alternative<std::string>(parseFaults(Json::parse(c)))) << c;
@@ -96,6 +98,68 @@ TEST(FaultFactsTest, SubstituteRepliesHaveAnotherTypeOrNoObject) {
       host.substituteReply(call(vmById("M1"), kVmInterface, "OpenFile"), FaultReply::kNoObject);
   EXPECT_EQ(answer(none).signature, "o");
   EXPECT_EQ(*textOf(answer(none)), "/");
+}
+
+TEST(FaultValueTest, AValueIsAnsweredInTheTypeOfTheRequestsAnswer) {
+  TempFolder folder;
+  FakeLauncher launcher;
+  Host host(worldFrom(R"({"machines": [{"id": "M1", "status": "StSc"}]})", folder.path()),
+            launcher);
+  const std::string file = vmById("M1") + "/file/1";
+  const std::string process = vmById("M1") + "/process/1";
+  struct Case {
+    Request request;
+    const char* json;
+    const char* signature;
+    bool inVariant;
+  };
+  const Case cases[] = {
+      // A list of paths of another class, as an element list.
+      {get(kRoot, "org.qor.Scripting1.Application", "VirtualMachines"),
+       R"(["/org/qor/Scripting1/usb/0", "/"])", "ao", true},
+      {get(vmById("M1"), kVmInterface, "Status"), R"("StSz")", "u", true},
+      {get(vmById("M1"), kVmInterface, "Status"), "7", "u", true},
+      {call(file, "org.qor.Scripting1.GuestFile", "Read"), R"("not base64!")", "s", false},
+      {call(process, "org.qor.Scripting1.GuestProcess", "GetResult"),
+       R"({"hasExited": {"type": "s", "value": "no"}, "exitCode": {"type": "t", "value": 1}})",
+       "a{sv}", false},
+      {call(vmById("M1"), kVmInterface, "QueryIp"), R"(["10.0.0.1"])", "as", false},
+      {call(vmById("M1"), kVmInterface, "OpenFile"), R"("/org/qor/Scripting1/usb/0")", "o", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.json);
+    const Reply reply = host.replyWithValue(c.request, Json::parse(c.json));
+    ASSERT_FALSE(reply.error) << reply.error->message;
+    ASSERT_EQ(reply.values.size(), 1u);
+    EXPECT_EQ(reply.values[0].signature, c.inVariant ? "v" : c.signature);
+    EXPECT_EQ(answer(reply).signature, c.signature);
+    EXPECT_TRUE(isWellFormed(reply.values[0]));
+  }
+  const Value list = answer(
+      host.replyWithValue(cases[0].request, Json::parse(R"(["/org/qor/Scripting1/usb/0"])")));
+  EXPECT_EQ(*textOf((*elementsOf(list))[0]), "/org/qor/Scripting1/usb/0");
+  EXPECT_EQ(uint32Of(answer(host.replyWithValue(cases[1].request, Json::parse(R"("StSz")")))),
+            0x5374537Au);
+}
+
+TEST(FaultValueTest, AValueThatDoesNotFitIsAnErrorReply) {
+  TempFolder folder;
+  FakeLauncher launcher;
+  Host host(worldFrom(R"({"machines": [{"id": "M1", "status": "StSc"}]})", folder.path()),
+            launcher);
+  const std::pair<Request, const char*> cases[] = {
+      {get(kRoot, "org.qor.Scripting1.Application", "VirtualMachines"), R"(["no path"])"},
+      {get(kRoot, "org.qor.Scripting1.Application", "VirtualMachines"), R"("/")"},
+      {get(vmById("M1"), kVmInterface, "Id"), "5"},
+      {get(vmById("M1"), kVmInterface, "Status"), "-1"},
+      {get(vmById("M1"), kVmInterface, "Status"), R"("toolong")"},
+      {call(vmById("M1"), kVmInterface, "Start"), "true"},  // no answer to replace
+      {call(vmById("M1") + "/process/1", "org.qor.Scripting1.GuestProcess", "GetResult"), "[]"},
+  };
+  for (const auto& [request, json] : cases) {
+    EXPECT_EQ(errorName(host.replyWithValue(request, Json::parse(json))), error_names::kFailed)
+        << json;
+  }
 }
 
 }  // namespace
