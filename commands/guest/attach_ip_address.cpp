@@ -29,7 +29,12 @@ class Attach final : public MachineCommand {
     auto ports = machine.serialPorts();
     if (!ports) return kRequestFailed;
     for (const auto& port : *ports) {
-      if (index_ && port.id() != index_) continue;
+      if (index_) {
+        // A port whose id cannot be read may be the one asked for: no choice can be made.
+        const auto id = port.id();
+        if (!id) return kRequestFailed;
+        if (*id != *index_) continue;
+      }
       cli::print(kWarning);
       auto interface = port.interface();
       if (!interface) return kRequestFailed;

@@ -32,6 +32,9 @@ class List final : public HostCommand {
       auto id = machine.id();
       auto name = machine.name();
       complete = complete && status && id && name;
+      // A row the host answered nothing for (the machine went away meanwhile, or the host did)
+      // would be made up of nothing received; the failures are reported already.
+      if (!status && !id && !name) continue;
       cli::print(id.value_or("") + " " + statusField(status) + " " + name.value_or(""));
     }
     return statusOf(complete);

@@ -42,6 +42,8 @@ class USBList final : public HostCommand {
       auto product = device.productId();
       auto location = device.id();
       complete = complete && name && vendor && product && location;
+      // As in `list`: no row is made up of nothing received.
+      if (!name && !vendor && !product && !location) continue;
       cli::print(utf16Field(name.value_or(""), kNameWidth) + " " + hexField(vendor) + ":" +
                  hexField(product) + " " + (location ? std::to_string(*location) : "?"));
     }
