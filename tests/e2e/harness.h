@@ -17,7 +17,9 @@ using nlohmann::json;
 struct RunResult {
   std::string out;
   std::string err;
-  int status = -1;
+  int status = -1;          // the exit status, or 128 + the signal that ended the program
+  int signal = 0;           // the signal that ended the program, if one did
+  long peakMemoryKiB = -1;  // measured by runMeasuringMemory only
 };
 
 struct RunOptions {
@@ -71,6 +73,16 @@ class HostTest : public ::testing::Test {
   }
   std::vector<std::string> childEnvironment(const RunOptions& options = {}) const;
 
+  // Like run, with the peak resident memory of qorctl itself (not of the test, which spawned
+  // it, nor of a host it launched) in peakMemoryKiB.
+  RunResult runMeasuringMemory(const std::vector<std::string>& arguments,
+                               const RunOptions& options = {});
+
+  // Starts a host the way a user would, before qorctl runs, and waits until it owns the bus
+  // name; qorctl then finds it running and launches none itself during that run.
+  void startHost();
+  bool busNameHasOwner();
+
   std::vector<Request> requests() const;
   std::vector<std::string> labels() const;  // label() of every request, in order
   void clearRequests();
@@ -84,10 +96,18 @@ class HostTest : public ::testing::Test {
   void startBus();
   void stopBus();
 
+  // Hosts a test started itself. They leave with the bus (TearDown); each is then told to end
+  // and reaped when the test object goes.
+  struct StartedHosts {
+    std::vector<int> pids;
+    ~StartedHosts();
+  };
+
   std::filesystem::path dir_;
   std::string busAddress_;
   int busPid_ = -1;
   int replyTimeoutMs_ = 25000;
+  StartedHosts startedHosts_;
 };
 
 // World-building helpers.

@@ -31,6 +31,16 @@ std::vector<char*> cStrings(const std::vector<std::string>& strings) {
 RunResult runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                      const std::string& input, int timeoutSeconds,
                      const std::filesystem::path& inputFile) {
+  // A program that stops reading its input early must not end the test with SIGPIPE; the write
+  // fails with EPIPE instead. The program itself starts with the default, as from a shell.
+  ::signal(SIGPIPE, SIG_IGN);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   int in[2], out[2], err[2];
   makePipe(in);
   makePipe(out);
@@ -47,8 +57,9 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::vector<std
   auto args = cStrings(argv);
   auto envp = cStrings(env);
   pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  const int spawned = posix_spawn(&pid, args[0], &actions, &attributes, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   close(in[0]);
   close(out[1]);
   close(err[1]);
@@ -103,6 +114,7 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::vector<std
   int status = 0;
   waitpid(pid, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
 }
 
