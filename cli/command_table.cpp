@@ -39,20 +39,20 @@ std::vector<ArgSpec> members(std::vector<ArgSpec> own, bool withIdentifier = tru
 
 CommandSpec leaf(std::string typeName, std::string abstract, std::vector<ArgSpec> memberList,
                  std::string explicitName = "") {
-  CommandSpec spec;
-  spec.typeName = std::move(typeName);
-  spec.explicitName = std::move(explicitName);
-  spec.abstract = std::move(abstract);
-  spec.members = std::move(memberList);
-  return spec;
+  CommandSpec declared;
+  declared.typeName = std::move(typeName);
+  declared.explicitName = std::move(explicitName);
+  declared.abstract = std::move(abstract);
+  declared.members = std::move(memberList);
+  return declared;
 }
 
 CommandSpec group(std::string typeName, std::string abstract, std::vector<CommandSpec> subs) {
-  CommandSpec spec;
-  spec.typeName = std::move(typeName);
-  spec.abstract = std::move(abstract);
-  spec.subcommands = std::move(subs);
-  return spec;
+  CommandSpec declared;
+  declared.typeName = std::move(typeName);
+  declared.abstract = std::move(abstract);
+  declared.subcommands = std::move(subs);
+  return declared;
 }
 
 // The three ways to stop are exclusive; with none given, --force is the default its help names.
@@ -66,13 +66,13 @@ void validateStopStyle(ParsedArguments& arguments) {
 }
 
 CommandSpec stop() {
-  CommandSpec spec =
+  CommandSpec declared =
       leaf("Stop", "Shuts down a running virtual machine.",
            members({flag("force", "Force stop by sending a power off event (default)"),
                     flag("kill", "Force kill the VM process"),
                     flag("request", "Request power down from guest operating system")}));
-  spec.validate = validateStopStyle;
-  return spec;
+  declared.validate = validateStopStyle;
+  return declared;
 }
 
 CommandSpec attach() {
@@ -91,23 +91,23 @@ CommandSpec file() {
 }
 
 CommandSpec exec() {
-  CommandSpec spec = leaf(
+  CommandSpec declared = leaf(
       "Exec", "Execute an application on the guest.",
       members(
           {flag("input", "Read in standard input and forward it to the guest."),
            {ArgKind::repeatedOption, "env", 0,
             "Set a single environment variable in the format NAME=VALUE"},
            {ArgKind::remainingOption, "cmd", 0, "Command line to execute on the guest.", true}}));
-  spec.discussion = "The return value of the command will be returned from this tool.";
-  return spec;
+  declared.discussion = "The return value of the command will be returned from this tool.";
+  return declared;
 }
 
 CommandSpec ipAddress() {
-  CommandSpec spec =
+  CommandSpec declared =
       leaf("IPAddress", "List all IP addresses associated with network interfaces on the guest.",
            members({}));
-  spec.discussion = "IPv4 addresses (if available) will be listed before any IPv6 address.";
-  return spec;
+  declared.discussion = "IPv4 addresses (if available) will be listed before any IPv6 address.";
+  return declared;
 }
 
 CommandSpec usb() {

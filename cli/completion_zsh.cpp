@@ -16,7 +16,7 @@ std::string quoted(const std::string& text) {
   return out;
 }
 
-// An explanation inside [...] of an _arguments spec.
+// An explanation inside [...] of an _arguments specifier.
 std::string explanation(const std::string& text) {
   std::string out;
   for (char c : text) {

@@ -1,4 +1,5 @@
 #include "host/faults.h"
+#include "host/dbus_names.h"
 
 #include "host/text_equal.h"
 
@@ -101,23 +102,7 @@ const Fault* FaultTable::match(const RequestFacts& facts) {
 }
 
 bool isValidErrorName(std::string_view name) {
-  if (name.empty() || name.size() > 255) return false;
-  int elements = 0;
-  bool atStart = true;
-  for (char c : name) {
-    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-    const bool digit = c >= '0' && c <= '9';
-    if (c == '.') {
-      if (atStart) return false;
-      atStart = true;
-    } else if (letter || (digit && !atStart)) {
-      if (atStart) ++elements;
-      atStart = false;
-    } else {
-      return false;
-    }
-  }
-  return !atStart && elements >= 2;
+  return isDottedName(name, false);
 }
 
 }  // namespace qor::host

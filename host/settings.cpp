@@ -1,4 +1,5 @@
 #include "host/settings.h"
+#include "host/dbus_names.h"
 
 #include <cstdint>
 #include <fstream>
@@ -29,25 +30,7 @@ std::string bundleBusName(const std::string& argv0) {
 
 }  // namespace
 
-bool isValidBusName(std::string_view name) {
-  if (name.empty() || name.size() > 255 || name.front() == ':') return false;
-  int elements = 0;
-  bool atStart = true;
-  for (char c : name) {
-    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '-';
-    const bool digit = c >= '0' && c <= '9';
-    if (c == '.') {
-      if (atStart) return false;
-      atStart = true;
-    } else if (letter || (digit && !atStart)) {
-      if (atStart) ++elements;
-      atStart = false;
-    } else {
-      return false;
-    }
-  }
-  return !atStart && elements >= 2;
-}
+bool isValidBusName(std::string_view name) { return isDottedName(name, true); }
 
 std::optional<std::string> bundleIdentifier(const std::filesystem::path& infoPlist) {
   std::ifstream in(infoPlist, std::ios::binary);

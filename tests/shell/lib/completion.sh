@@ -53,8 +53,8 @@ complete_bash() {
     COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
     COMP_LINE=$line
     COMP_POINT=${#line}
-    spec=$(complete -p qorctl) || exit 1
-    function=${spec##*-F }
+    registration=$(complete -p qorctl) || exit 1
+    function=${registration##*-F }
     function=${function%% *}
     COMPREPLY=()
     "$function" qorctl "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"
