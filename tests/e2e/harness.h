@@ -113,6 +113,9 @@ class HostTest : public ::testing::Test {
 // World-building helpers.
 json vm(const std::string& id, const std::string& name, const std::string& status = "StSc");
 
+// argv/envp for posix_spawn: pointers into the strings, then a null.
+std::vector<char*> cStrings(const std::vector<std::string>& strings);
+
 // Runs a program with the given arguments, environment and input; collects both streams.
 RunResult runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                      const std::string& input, int timeoutSeconds,

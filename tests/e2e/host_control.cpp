@@ -14,17 +14,6 @@
 namespace qor::e2e {
 namespace fs = std::filesystem;
 
-namespace {
-
-std::vector<char*> cStrings(const std::vector<std::string>& strings) {
-  std::vector<char*> out;
-  for (const auto& s : strings) out.push_back(const_cast<char*>(s.c_str()));
-  out.push_back(nullptr);
-  return out;
-}
-
-}  // namespace
-
 HostTest::StartedHosts::~StartedHosts() {
   for (int pid : pids) {
     kill(pid, SIGTERM);

@@ -19,14 +19,14 @@ void makePipe(int fds[2]) {
   if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
 }
 
+}  // namespace
+
 std::vector<char*> cStrings(const std::vector<std::string>& strings) {
   std::vector<char*> out;
   for (const auto& s : strings) out.push_back(const_cast<char*>(s.c_str()));
   out.push_back(nullptr);
   return out;
 }
-
-}  // namespace
 
 RunResult runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                      const std::string& input, int timeoutSeconds,
