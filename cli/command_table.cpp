@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_spec.h"
+#include "cli/command_table.h"
 #include "cli/errors.h"
 
 namespace qor::cli {

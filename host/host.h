@@ -80,7 +80,7 @@ class Host {
   std::variant<Value, HostError> property(const Target& target, const PropertyEntry& entry) const;
   Reply setProperty(Target& target, const PropertyEntry& entry, const Value& value);
 
-  // Introspection (host_introspect.cpp).
+  // Introspection (host_interfaces_xml.cpp).
   Reply introspect(const ParsedPath& parsed, const std::string& path);
 
   // Virtual machines (host_machine.cpp).

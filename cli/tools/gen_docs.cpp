@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "cli/command_spec.h"
+#include "cli/command_table.h"
 #include "cli/completion.h"
 #include "cli/manpage.h"
 

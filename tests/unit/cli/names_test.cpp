@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "cli/command_spec.h"
+#include "cli/command_table.h"
 #include "cli/utf8.h"
 
 namespace qor::cli {
