@@ -9,7 +9,7 @@
 
 #include "host/guest_path.h"
 #include "host/utf8_text.h"
-#include "scripting/base64.h"
+#include "support/base64.h"
 
 namespace qor::host {
 namespace {
@@ -116,7 +116,7 @@ Reply GuestFiles::read(OpenGuestFile& file, std::int64_t offset, std::uint32_t w
     bytes.resize(usable);
   }
   file.position = at + static_cast<std::int64_t>(bytes.size());
-  return Reply::of(Value::string(base64 ? qor::base64Encode(bytes) : std::move(bytes)));
+  return Reply::of(Value::string(base64 ? qor::support::base64Encode(bytes) : std::move(bytes)));
 }
 
 Reply GuestFiles::write(OpenGuestFile& file, const std::string& data, std::int64_t offset,
@@ -127,7 +127,7 @@ Reply GuestFiles::write(OpenGuestFile& file, const std::string& data, std::int64
   const std::int64_t at = std::get<std::int64_t>(start);
   std::optional<std::string> decoded;
   if (base64) {
-    decoded = qor::base64Decode(data);
+    decoded = qor::support::base64Decode(data);
     if (!decoded) return Reply::failure(invalidArgs("The data is not valid base64 text."));
   }
   const std::string& bytes = base64 ? *decoded : data;

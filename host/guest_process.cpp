@@ -10,7 +10,7 @@
 #include "host/guest_path.h"
 #include "host/unique_fd.h"
 #include "host/utf8_text.h"
-#include "scripting/base64.h"
+#include "support/base64.h"
 
 namespace qor::host {
 namespace {
@@ -104,9 +104,9 @@ Value GuestProcess::result() {
   if (state.exited) {
     record.add("exitCode", Value::int64(state.exitCode));
     record.add("outputData",
-               Value::string(base64 ? qor::base64Encode(state.output) : validText(state.output)));
+               Value::string(base64 ? qor::support::base64Encode(state.output) : validText(state.output)));
     record.add("errorData",
-               Value::string(base64 ? qor::base64Encode(state.error) : validText(state.error)));
+               Value::string(base64 ? qor::support::base64Encode(state.error) : validText(state.error)));
   }
   return std::move(record).build();
 }

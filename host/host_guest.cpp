@@ -1,7 +1,7 @@
 #include "host/codes.h"
 #include "host/host.h"
 #include "host/record_json.h"
-#include "scripting/base64.h"
+#include "support/base64.h"
 
 namespace qor::host {
 namespace {
@@ -44,7 +44,7 @@ Reply Host::execute(Target& target, const Request& request) {
   launch.root = world_.guestRootOf(m);
   const std::string& input = *textOf(request.args[3]);
   if (base64) {
-    auto decoded = qor::base64Decode(input);
+    auto decoded = qor::support::base64Decode(input);
     if (!decoded) return Reply::failure(invalidArgs("The input is not valid base64 text."));
     launch.input = std::move(*decoded);
   } else {

@@ -6,7 +6,7 @@
 #include "host/codes.h"
 #include "host/guest_files.h"
 #include "host_test_support.h"
-#include "scripting/base64.h"
+#include "support/base64.h"
 
 namespace qor::host {
 namespace {
@@ -54,7 +54,7 @@ class GuestFilesTest : public ::testing::Test {
               Value::boolean(base64), Value::boolean(closing)}));
   }
   Reply close(const std::string& file) { return host_.handle(call(file, kFile, "Close")); }
-  std::string bytesRead(const Reply& r) { return *qor::base64Decode(*textOf(answer(r))); }
+  std::string bytesRead(const Reply& r) { return *qor::support::base64Decode(*textOf(answer(r))); }
 
   TempFolder folder_;
   FakeLauncher launcher_;
@@ -78,8 +78,8 @@ TEST_F(GuestFilesTest, WritesFollowOneAnotherAndCreateOrEmptyTheFile) {
   std::ofstream(root() / "old.txt") << "a much longer old content";
   const std::string file = openOk("old.txt", kOpenForWriting);
   EXPECT_EQ(std::filesystem::file_size(root() / "old.txt"), 0u);  // emptied at once
-  EXPECT_FALSE(write(file, qor::base64Encode("hello ")).error);
-  EXPECT_FALSE(write(file, qor::base64Encode("world")).error);
+  EXPECT_FALSE(write(file, qor::support::base64Encode("hello ")).error);
+  EXPECT_FALSE(write(file, qor::support::base64Encode("world")).error);
   EXPECT_FALSE(write(file, "").error);  // the empty last chunk of every push
   EXPECT_FALSE(close(file).error);
   std::ifstream in(root() / "old.txt");
@@ -98,7 +98,7 @@ TEST_F(GuestFilesTest, WritesFollowOneAnotherAndCreateOrEmptyTheFile) {
 
 TEST_F(GuestFilesTest, RefusesBadRequestsWithoutSideEffects) {
   const std::string file = openOk("data.bin", kOpenForWriting);
-  ASSERT_FALSE(write(file, qor::base64Encode("keep")).error);
+  ASSERT_FALSE(write(file, qor::support::base64Encode("keep")).error);
   EXPECT_EQ(errorName(write(file, "not base64!")), error_names::kInvalidArgs);
   EXPECT_EQ(errorName(write(file, "aGk")), error_names::kInvalidArgs);  // unpadded
   EXPECT_EQ(errorName(write(file, "aGk=", true, -5)), error_names::kInvalidArgs);

@@ -7,7 +7,7 @@
 
 #include "host/process_runner.h"
 #include "host_test_support.h"
-#include "scripting/base64.h"
+#include "support/base64.h"
 
 namespace qor::host {
 namespace {
@@ -172,7 +172,7 @@ TEST(ExecuteTest, ScriptedResultsAnswerInOrderRepeatingTheLast) {
   const std::string third = *textOf(answer(host.handle(
       call(vmById("M1"), kVmInterface, "Execute",
            {Value::string("/bin/true"), Value::stringArray({}), Value::stringArray({"A=1"}),
-            Value::string(qor::base64Encode("in")), Value::boolean(true), Value::boolean(true)}))));
+            Value::string(qor::support::base64Encode("in")), Value::boolean(true), Value::boolean(true)}))));
   ASSERT_EQ(launcher.launched.size(), 1u);
   EXPECT_EQ(launcher.launched[0].input, "in");
   EXPECT_EQ(launcher.launched[0].environment,
