@@ -31,17 +31,19 @@ for tool in apt-get apt-cache dpkg-deb dpkg-query cpio gzip qemu-img mke2fs ldd;
   command -v "$tool" >/dev/null || die "$tool is missing (run scripts/setup.sh)"
 done
 [ -x /bin/busybox ] || die "/bin/busybox is missing (package busybox-static)"
-/bin/busybox --list | grep -qx acpid || die "/bin/busybox has no acpid"
+grep -qx acpid <<<"$(/bin/busybox --list)" || die "/bin/busybox has no acpid"
 
 installed_version() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null; }
-candidate_version() { apt-cache policy "$1" 2>/dev/null | awk '/Candidate:/ { print $2 }'; }
+candidate_versions() { # one line per package, in the order given
+  apt-cache policy "$@" 2>/dev/null | awk -v names="$*" '/^[^ ]+:$/ { p = $1 }
+    /Candidate:/ { v[p] = $2 } END { n = split(names, a, " "); for (i = 1; i <= n; i++) print v[a[i] ":"] }' 
+}
 
 # The metapackage names the versioned kernel package; its candidate version pins the kernel.
 kernel_pkg=$(apt-cache depends linux-image-cloud-amd64 2>/dev/null |
-  awk '/Depends: linux-image-[0-9].*-cloud-amd64/ { print $2; exit }')
+  awk '/Depends: linux-image-[0-9].*-cloud-amd64/ && !n++ { print $2 }')
 [ -n "$kernel_pkg" ] || die "apt knows no linux-image-cloud-amd64 (run apt-get update once)"
-kernel_ver=$(candidate_version "$kernel_pkg")
-agent_ver=$(candidate_version qemu-guest-agent)
+{ read -r kernel_ver; read -r agent_ver; } < <(candidate_versions "$kernel_pkg" qemu-guest-agent)
 [ -n "$kernel_ver" ] && [ "$kernel_ver" != "(none)" ] || die "no candidate for $kernel_pkg"
 [ -n "$agent_ver" ] && [ "$agent_ver" != "(none)" ] || die "no candidate for qemu-guest-agent"
 
@@ -61,6 +63,9 @@ cache_root=${XDG_CACHE_HOME:-$HOME/.cache}/qor-test-guest
 cache=$cache_root/$key
 
 copy_out() {
+  if [ -f "$outdir/disk.qcow2" ] && cmp -s "$cache/versions" "$outdir/versions"; then
+    return
+  fi
   mkdir -p "$outdir"
   for f in vmlinuz initrd.img disk.qcow2 cmdline versions; do
     cp "$cache/$f" "$outdir/$f.part"
@@ -69,12 +74,14 @@ copy_out() {
 }
 
 if [ -f "$cache/complete" ]; then
+  touch "$cache/complete"
   copy_out
   exit 0
 fi
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+part=
+trap 'rm -rf "$work" ${part:+"$part"}' EXIT
 chmod 755 "$work"   # apt's download sandbox user must be able to write here
 echo "make-guest: building the test guest ($kernel_pkg $kernel_ver, qemu-guest-agent $agent_ver)" >&2
 
@@ -83,7 +90,9 @@ echo "make-guest: building the test guest ($kernel_pkg $kernel_ver, qemu-guest-a
 dpkg-deb -x "$work"/linux-image-*.deb "$work/kernel"
 dpkg-deb -x "$work"/qemu-guest-agent_*.deb "$work/agent"
 
-kdir=$(ls -d "$work"/kernel/lib/modules/*/ | head -n 1)
+kdirs=("$work"/kernel/lib/modules/*)
+kdir=${kdirs[0]}
+[ -f "$kdir/modules.builtin" ] || die "no modules in $kernel_pkg"
 root=$work/root
 mkdir -p "$root"/{bin,sbin,usr/bin,usr/sbin,etc/acpi/PWRF,lib/modules,proc,sys,dev,tmp,run,data,root,var}
 ln -s ../run "$root/var/run"
@@ -97,8 +106,8 @@ for m in "${modules[@]}"; do
   if grep -qE "/$m\.ko$" "$kdir/modules.builtin"; then
     continue
   fi
-  f=$(find "$kdir/kernel" -name "$m.ko" -o -name "$m.ko.xz" -o -name "$m.ko.zst" -o -name "$m.ko.gz" |
-    head -n 1)
+  f=$(find "$kdir/kernel" \( -name "$m.ko" -o -name "$m.ko.xz" -o -name "$m.ko.zst" \
+    -o -name "$m.ko.gz" \) -print -quit)
   [ -n "$f" ] || die "module $m is neither built in nor shipped in $kernel_pkg"
   case $f in
     *.ko) cp "$f" "$root/lib/modules/$m.ko" ;;
@@ -123,7 +132,7 @@ ldd "$agent" | awk '/=> \// { print $3 } /^\t\// { print $1 }' | while read -r l
   mkdir -p "$root$(dirname "$lib")"
   cp -L "$lib" "$root$lib"
 done
-if ldd "$agent" | grep -q 'not found'; then
+if grep -q 'not found' <<<"$(ldd "$agent")"; then
   ldd "$agent" >&2
   die "qemu-ga needs libraries this host lacks (install: ${lib_packages[*]})"
 fi
@@ -256,11 +265,15 @@ qemu-img convert -q -f raw -O qcow2 "$work/disk.raw" "$work/disk.qcow2"
 echo "$cmdline" >"$work/cmdline"
 printf '%s' "$versions" >"$work/versions"
 
+# Into the cache in one rename, so a concurrent build or an interrupted one leaves no half entry.
 mkdir -p "$cache_root"
-rm -rf "$cache.part"
-mkdir "$cache.part"
-cp "$work"/{vmlinuz,initrd.img,disk.qcow2,cmdline,versions} "$cache.part/"
-touch "$cache.part/complete"
-rm -rf "$cache"
-mv "$cache.part" "$cache"
+part=$(mktemp -d "$cache_root/.build.XXXXXX")
+cp "$work"/{vmlinuz,initrd.img,disk.qcow2,cmdline,versions} "$part/"
+touch "$part/complete"
+chmod 755 "$part"
+[ -f "$cache/complete" ] || rm -rf "$cache"
+mv -T "$part" "$cache" 2>/dev/null || rm -rf "$part"
+# Guests built from other versions and not used for two weeks go.
+find "$cache_root" -mindepth 2 -maxdepth 2 -name complete -mtime +14 -printf '%h\0' |
+  xargs -0r rm -rf
 copy_out
