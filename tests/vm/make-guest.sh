@@ -213,8 +213,9 @@ EOF
 cat >"$root/sbin/run-agent" <<'EOF'
 #!/bin/sh
 # Run by init again whenever it ends; the pause keeps a failing agent from spinning.
+# (Not daemonized, so the agent writes no pid file: pidof qemu-ga finds it.)
 /usr/sbin/qemu-ga -m virtio-serial -p /dev/virtio-ports/org.qemu.guest_agent.0 \
-  -t /run -f /run/qemu-ga.pid -l /run/qemu-ga.log
+  -t /run -l /run/qemu-ga.log
 sleep 1
 EOF
 
