@@ -229,9 +229,13 @@ for a in "$@"; do
     -H) action=halt ;;
   esac
 done
-sync
-umount /data 2>/dev/null
-exec $action -f
+# Like a real guest, power off a moment later, after the caller (the agent) got its answer.
+(
+  sleep "${QOR_SHUTDOWN_DELAY:-0.5}"
+  sync
+  umount /data 2>/dev/null
+  $action -f
+) </dev/null >/dev/null 2>&1 &
 EOF
 
 cat >"$root/etc/acpi/PWRF/00000080" <<'EOF'
