@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Functions for tests on real machines: a private libvirt daemon, the tiny test guest, and its
 # agent. Source it from bash; every wait is bounded; nothing here needs more than the daemon.
 #
@@ -129,13 +130,13 @@ qorvm_wait_agent() {
 # Polls guest-exec-status every 0.1 s for at most QORVM_EXEC_TIMEOUT (30) s. A program ended
 # by a signal returns 128 + the signal, as a shell would.
 qorvm_exec() {
-  local name=$1 path=$2 request pid reply i
+  local name=$1 path=$2 request pid reply
   shift 2
   request=$(jq -cn --arg path "$path" '{execute: "guest-exec",
     arguments: {path: $path, arg: $ARGS.positional, "capture-output": true}}' --args -- "$@")
   reply=$(qorvm_agent "$name" "$request") || return 1
   pid=$(jq -r '.return.pid' <<<"$reply")
-  for i in $(seq $((${QORVM_EXEC_TIMEOUT:-30} * 10))); do
+  for _ in $(seq $((${QORVM_EXEC_TIMEOUT:-30} * 10))); do
     reply=$(qorvm_agent "$name" "{\"execute\":\"guest-exec-status\",\"arguments\":{\"pid\":$pid}}") ||
       return 1
     if [ "$(jq -r '.return.exited' <<<"$reply")" = true ]; then

@@ -124,8 +124,7 @@ EOF
     </dev/null >"$dir/log/daemon.out" 2>&1 &
   local launcher=$!
 
-  local i
-  for i in $(seq 150); do # 30 s
+  for _ in $(seq 150); do # 30 s
     if daemon_pid >/dev/null && [ -S "$socket" ] && virsh_ version >/dev/null 2>&1; then
       keep_capabilities
       echo "$uri"
@@ -143,9 +142,9 @@ EOF
 
 # Ends one process we started, by id: TERM, then KILL after a bounded wait.
 end_process() {
-  local pid=$1 i
+  local pid=$1
   kill -TERM "$pid" 2>/dev/null || return 0
-  for i in $(seq 100); do # 10 s
+  for _ in $(seq 100); do # 10 s
     kill -0 "$pid" 2>/dev/null || return 0
     sleep 0.1
   done

@@ -17,7 +17,6 @@ set -euo pipefail
 usage() { echo "usage: $0 OUTDIR" >&2; exit 64; }
 [ $# -eq 1 ] || usage
 outdir=$1
-here=$(cd "$(dirname "$0")" && pwd)
 
 cmdline="console=ttyS0 ipv6.disable=1 quiet"
 # Load order matters: busybox insmod resolves nothing by itself.

@@ -145,6 +145,7 @@ pty=$(qorvm_virsh ttyconsole "$vm")
   fail "the running definition does not name $pty"
 stty -F "$pty" raw -echo
 exec 3<>"$pty"
+# shellcheck disable=SC2016 # the guest's shell does the arithmetic
 printf 'echo serial-$((6*7))\n' >&3
 timeout 10 grep -a -m1 -q serial-42 <&3 || fail "no answer on the serial console $pty"
 exec 3>&-
