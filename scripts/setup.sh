@@ -10,6 +10,12 @@ packages=(
   dbus-daemon dbus-bin systemd
   bash-completion zsh fish man-db groff-base time
   clang libclang-rt-dev hyperfine
+  # Real machines (tests/vm): a private libvirt daemon, QEMU without KVM, and what the test
+  # guest is built from. libvirt-daemon-system is left out on purpose: it would start the
+  # system daemon and add its users and default network; the tests run their own daemon.
+  libvirt-daemon libvirt-daemon-driver-qemu libvirt-clients libvirt-dev libvirt-doc
+  qemu-system-x86 qemu-utils busybox-static cpio e2fsprogs jq util-linux
+  libglib2.0-0 libpcre2-8-0 libnuma1 liburing2 libudev1
 )
 
 missing=()
