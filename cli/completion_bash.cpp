@@ -127,28 +127,26 @@ std::string suggestFunction(const std::string& name) {
 std::string bashScript(const CommandSpec& root) {
   const std::string name = root.commandName();
   const CommandPath rootPath{&root};
-  std::string script =
-      "#!/bin/bash\n"
-      "# Completion of " +
-      name +
-      " for bash. Source this file, or install it where\n"
-      "# bash-completion finds it (~/.local/share/bash-completion/completions/" +
-      name +
-      ").\n"
-      "\n"
-      "_" +
-      name +
-      "_complete() {\n"
-      "    local _" +
-      name +
-      "_command=\"$1\"\n"
-      "    local cur=\"${COMP_WORDS[COMP_CWORD]}\"\n"
-      "    local prev=\"${COMP_WORDS[COMP_CWORD-1]}\"\n"
-      "    COMPREPLY=()\n"
-      "    " +
-      functionName(rootPath) +
-      " 1\n"
-      "}\n";
+  // No #! line: the file is sourced, never run.
+  std::string script = "# Completion of " + name +
+                       " for bash. Source this file, or install it where\n"
+                       "# bash-completion finds it (~/.local/share/bash-completion/completions/" +
+                       name +
+                       ").\n"
+                       "\n"
+                       "_" +
+                       name +
+                       "_complete() {\n"
+                       "    local _" +
+                       name +
+                       "_command=\"$1\"\n"
+                       "    local cur=\"${COMP_WORDS[COMP_CWORD]}\"\n"
+                       "    local prev=\"${COMP_WORDS[COMP_CWORD-1]}\"\n"
+                       "    COMPREPLY=()\n"
+                       "    " +
+                       functionName(rootPath) +
+                       " 1\n"
+                       "}\n";
   forEachCommand(root, [&](const CommandPath& path) {
     script += "\n" + (path.back()->subcommands.empty() ? leafFunction(path) : groupFunction(path));
   });

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing and touring qorctl needs.
+# Installs every Debian package that building, testing, packaging and touring qorctl needs.
 # Idempotent: when everything is present it returns without touching apt.
 set -euo pipefail
 
@@ -10,6 +10,7 @@ packages=(
   dbus-daemon dbus-bin systemd
   bash-completion zsh fish man-db groff-base time
   clang libclang-rt-14-dev hyperfine
+  debhelper dpkg-dev fakeroot lintian
 )
 
 missing=()
