@@ -180,7 +180,10 @@ typed() {
   local shell=$1 line=$2 out="$work/typed.out" command
   rm -f "$out"
   case $shell in
-    bash) command="bash --rcfile ${work@Q}/typed.bashrc -i" ;;
+    bash)
+      command="bash --rcfile ${work@Q}/typed.bashrc -i"
+      [[ -z $completion_prefix ]] || command="XDG_DATA_DIRS=${completion_prefix@Q}/share $command"
+      ;;
     zsh) command="ZDOTDIR=${work@Q}/typed-zdot zsh -i" ;;
     fish)
       command="fish --no-config -i -C 'function fish_prompt; echo -n \"READY> \"; end' -C 'function qorctl; printf \"%s\n\" \$argv >\$QOR_TYPED_OUT; end'"
