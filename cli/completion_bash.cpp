@@ -28,8 +28,8 @@ std::string groupFunction(const CommandPath& path) {
   }
   if (path.size() == 1) names += " help";
   return functionName(path) + "() {\n" + "    local options=\"" + options + "\"\n" +
-         "    if [[ $COMP_CWORD -gt $1 ]]; then\n" + "        case \"${COMP_WORDS[$1]}\" in\n" +
-         cases + "        esac\n" + "        COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n" +
+         "    if [[ $cword -gt $1 ]]; then\n" + "        case \"${words[$1]}\" in\n" + cases +
+         "        esac\n" + "        COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n" +
          "        return\n" + "    fi\n" + "    COMPREPLY=($(compgen -W \"$options" + names +
          "\" -- \"$cur\"))\n" + "}\n";
 }
@@ -53,14 +53,16 @@ std::string leafFunction(const CommandPath& path) {
   // Words after these are values only; the word after these is the option's value.
   std::string endOfOptions = "--";
   for (const ArgSpec& member : leaf.members) {
-    if (member.kind == ArgKind::remainingOption) endOfOptions += "|" + longName(member);
+    if (member.kind == ArgKind::remainingOption) {
+      endOfOptions += "|" + longName(member) + "|" + longName(member) + "=*";
+    }
   }
   const std::string valueOptions = joined(valueOptionWords(leaf), "|");
   const bool suggests = suggestsValues(leaf);
   std::string text =
       functionName(path) + "() {\n" + "    local options=\"" + joined(optionWords(leaf)) + "\"\n" +
       "    local i" + (suggests ? " positional=0" : "") + "\n" +
-      "    for ((i = $1; i < COMP_CWORD; i++)); do\n" + "        case \"${COMP_WORDS[i]}\" in\n" +
+      "    for ((i = $1; i < cword; i++)); do\n" + "        case \"${words[i]}\" in\n" +
       "            " + endOfOptions + ") return ;;\n";
   if (suggests) {
     if (!valueOptions.empty()) text += "            " + valueOptions + ") i=$((i + 1)) ;;\n";
@@ -71,7 +73,7 @@ std::string leafFunction(const CommandPath& path) {
   text += "        esac\n    done\n";
   if (!valueOptions.empty()) {
     text +=
-        "    if [[ $COMP_CWORD -gt $1 ]]; then\n"
+        "    if [[ $cword -gt $1 ]]; then\n"
         "        case \"$prev\" in\n"
         "            " +
         valueOptions + ") return ;;\n" +
@@ -140,12 +142,22 @@ std::string bashScript(const CommandSpec& root) {
                        "    local _" +
                        name +
                        "_command=\"$1\"\n"
-                       "    local cur=\"${COMP_WORDS[COMP_CWORD]}\"\n"
-                       "    local prev=\"${COMP_WORDS[COMP_CWORD-1]}\"\n"
+                       "    local cur prev words cword\n"
+                       "    if declare -F _get_comp_words_by_ref >/dev/null; then\n"
+                       "        _get_comp_words_by_ref -n =: cur prev words cword\n"
+                       "    else\n"
+                       "        words=(\"${COMP_WORDS[@]}\") cword=$COMP_CWORD\n"
+                       "        cur=${words[cword]} prev=${words[cword-1]}\n"
+                       "    fi\n"
                        "    COMPREPLY=()\n"
                        "    " +
                        functionName(rootPath) +
                        " 1\n"
+                       "    # readline replaces the word from its last = or : on only.\n"
+                       "    local broken=${cur%\"${cur##*[=:]}\"}\n"
+                       "    if [[ -n $broken && ${cur:0:1} != [\\\"\\'] ]]; then\n"
+                       "        COMPREPLY=(\"${COMPREPLY[@]#\"$broken\"}\")\n"
+                       "    fi\n"
                        "}\n";
   forEachCommand(root, [&](const CommandPath& path) {
     script += "\n" + (path.back()->subcommands.empty() ? leafFunction(path) : groupFunction(path));

@@ -58,12 +58,13 @@ std::string memberSpec(const ArgSpec& member, const std::string& command) {
       if (member.shortName == 0) return "'" + name + explanation(member.help) + "'";
       return "'(-" + std::string(1, member.shortName) + " " + name + ")'{-" +
              std::string(1, member.shortName) + "," + name + "}'" + explanation(member.help) + "'";
+    // "=": the value may also follow in the same word (--name=value), as the parser accepts.
     case ArgKind::option:
-      return "'" + name + explanation(member.help) + ":" + placeholder + ":'";
+      return "'" + name + "=" + explanation(member.help) + ":" + placeholder + ":'";
     case ArgKind::repeatedOption:
-      return "'*" + name + explanation(member.help) + ":" + placeholder + ":'";
+      return "'*" + name + "=" + explanation(member.help) + ":" + placeholder + ":'";
     case ArgKind::remainingOption:
-      return "'" + name + explanation(member.help) + ":*:" + placeholder + ":'";
+      return "'" + name + "=" + explanation(member.help) + ":*:" + placeholder + ":'";
   }
   return "";
 }
