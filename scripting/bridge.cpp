@@ -40,7 +40,7 @@ std::optional<std::vector<contract::Value>> Bridge::call(const Request& request)
   Outcome outcome = deliver(request);
   if (!outcome.reply && isNoOwnerError(outcome.errorName)) {
     // Nothing reached a host, so the request may go out once more after a launch.
-    if (launched_ || !launch()) {
+    if (!launchAllowed_ || launched_ || !launch()) {
       fail(request, kNotLaunched, kHostNotRunning);
       return std::nullopt;
     }
@@ -57,6 +57,11 @@ std::optional<std::vector<contract::Value>> Bridge::call(const Request& request)
   return accept(request, outcome.reply.get());
 }
 
+std::optional<bool> Bridge::hostIsRunning() {
+  if (!connect()) return std::nullopt;
+  return nameHasOwner(bus_, info_.identifier);
+}
+
 bool Bridge::connect() {
   if (connection_ != Connection::notYet) return connection_ == Connection::open;
   sd_bus* bus = nullptr;
@@ -65,6 +70,10 @@ bool Bridge::connect() {
   // really up, not just a socket that was accepted.
   const char* unique = nullptr;
   if (r >= 0) r = sd_bus_get_unique_name(bus, &unique);
+  // The default for every later call on the connection, those to the bus daemon too.
+  if (r >= 0 && replyTimeout_.count() > 0) {
+    r = sd_bus_set_method_call_timeout(bus, static_cast<std::uint64_t>(replyTimeout_.count()));
+  }
   if (r < 0) {
     if (bus != nullptr) sd_bus_flush_close_unref(bus);
     connection_ = Connection::unreachable;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs the whole test suite twice: as shipped, then built
 # with clang under AddressSanitizer and UndefinedBehaviorSanitizer together with the fuzz
-# targets' short runs. Fails when either run fails.
+# targets' short runs. Between the two it builds and checks the Debian package. Fails when any
+# of them fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -11,6 +12,17 @@ failed=0
 export QOR_BUILD_DIR=${QOR_BUILD_DIR:-$root/build}
 "$root/scripts/build.sh"
 (cd "$QOR_BUILD_DIR" && ctest --output-on-failure -j "$jobs") || failed=1
+
+# The Debian package, built from a copy of the source with lintian finding no errors, then its
+# contents and the unpacked tree at work (a staged install: lighter than a fresh root).
+package_dir=$QOR_BUILD_DIR/package
+version=$(dpkg-parsechangelog -l "$root/debian/changelog" -S Version)
+deb="$package_dir/qorctl_${version}_$(dpkg-architecture -q DEB_HOST_ARCH).deb"
+if QOR_PACKAGE_DIR=$package_dir "$root/scripts/package.sh"; then
+  bash "$root/tests/package/check.sh" "$deb" || failed=1
+else
+  failed=1
+fi
 
 sanitize=${QOR_SANITIZE_BUILD_DIR:-$root/build-sanitize}
 CC=clang CXX=clang++ QOR_BUILD_DIR=$sanitize "$root/scripts/build.sh" \
