@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "fuzz/checks.h"
-#include "host/codes.h"
-#include "host/object_path.h"
+#include "host/core/codes.h"
+#include "host/core/object_path.h"
 
 namespace qor::fuzz {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "host/codes.h"
+#include "host/core/codes.h"
 #include "host_test_support.h"
 
 namespace qor::host {

@@ -1,4 +1,4 @@
-#include "host/faults.h"
+#include "host/core/faults.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 
 #include <fstream>
 
-#include "host/codes.h"
-#include "host/guest_files.h"
+#include "host/core/codes.h"
+#include "host/simulated/guest_files.h"
 #include "host_test_support.h"
 #include "scripting/base64.h"
 

@@ -2,8 +2,9 @@
 
 #include <regex>
 
-#include "host/codes.h"
-#include "host/machine_copy.h"
+#include "host/core/codes.h"
+#include "host/core/arguments.h"
+#include "host/simulated/machine_copy.h"
 #include "host_test_support.h"
 
 namespace qor::host {

@@ -1,8 +1,8 @@
-#include "host/object_path.h"
+#include "host/core/object_path.h"
 
 #include <gtest/gtest.h>
 
-#include "host/text_equal.h"
+#include "host/core/text_equal.h"
 
 namespace qor::host {
 namespace {

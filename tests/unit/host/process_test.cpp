@@ -5,7 +5,7 @@
 #include <chrono>
 #include <fstream>
 
-#include "host/process_runner.h"
+#include "host/simulated/process_runner.h"
 #include "host_test_support.h"
 #include "scripting/base64.h"
 

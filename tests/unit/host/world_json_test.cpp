@@ -1,12 +1,12 @@
-#include "host/world_json.h"
+#include "host/simulated/world_json.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <set>
 
-#include "host/codes.h"
-#include "host/default_world.h"
+#include "host/core/codes.h"
+#include "host/simulated/default_world.h"
 #include "host_test_support.h"
 
 namespace qor::host {
