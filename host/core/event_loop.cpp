@@ -11,6 +11,8 @@
 namespace qor::host {
 namespace {
 
+constexpr std::uint64_t kAccuracyUsec = 1000;
+
 class EventTimer : public Timer {
  public:
   explicit EventTimer(std::function<void()> task)
@@ -19,7 +21,8 @@ class EventTimer : public Timer {
 
   int arm(sd_event* event, std::chrono::milliseconds delay) {
     const auto usec = static_cast<std::uint64_t>(delay.count()) * 1000;
-    return sd_event_add_time_relative(event, &source_, CLOCK_MONOTONIC, usec, 0,
+    // An accuracy of 0 would be sd-event's default of a quarter second.
+    return sd_event_add_time_relative(event, &source_, CLOCK_MONOTONIC, usec, kAccuracyUsec,
                                       &EventTimer::onTime, this);
   }
 
