@@ -31,6 +31,9 @@ struct ArgSpec {
 // raise CommandError (reported with status 1 and no usage text).
 using Validator = void (*)(ParsedArguments&);
 
+// Builds a leaf command from the parsed values and runs it; answers the exit status.
+using Runner = int (*)(const ParsedArguments&);
+
 struct CommandSpec {
   std::string typeName;      // "IPAddress": the command name derives from it ("ip-address")
   std::string explicitName;  // given instead of deriving ("qorctl", "pull", "connect"); may be empty
@@ -39,14 +42,12 @@ struct CommandSpec {
   std::vector<ArgSpec> members;  // option groups already expanded at the member's position
   std::vector<CommandSpec> subcommands;
   Validator validate = nullptr;
-  // Leaf commands (no subcommands) are built by type name by the command registry; the root and
-  // the groups only show their help.
+  // Every leaf command (no subcommands) names the factory that builds it; the root and the
+  // groups only show their help.
+  Runner run = nullptr;
 
   std::string commandName() const;
 };
-
-// The whole tree, rooted at `qorctl`.
-const CommandSpec& rootCommand();
 
 // "IPAddress" -> "ip-address", "USB" -> "usb", "saveState" -> "save-state".
 std::string deriveName(const std::string& camelCase);

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "cli/text_wrap.h"
-#include "cli/utf8.h"
+#include "support/utf8.h"
 
 namespace qor::cli {
 namespace {
@@ -20,7 +20,7 @@ std::string renderEntry(const Entry& entry, std::size_t width) {
   std::string padded = std::string(kPadding, ' ') + entry.label;
   if (entry.abstract.empty()) return padded + "\n";
   std::string wrapped = wrapText(entry.abstract, width, kLabelColumn);
-  std::size_t labelWidth = utf8Length(padded);
+  std::size_t labelWidth = support::utf8Length(padded);
   // The wrapped text starts with the indent of column 26; a short label is put over it.
   if (labelWidth < kLabelColumn &&
       wrapped.compare(0, labelWidth, std::string(labelWidth, ' ')) == 0) {

@@ -6,7 +6,7 @@
 
 #include "cli/parse_messages.h"
 #include "cli/usage.h"
-#include "cli/utf8.h"
+#include "support/utf8.h"
 
 namespace qor::cli {
 namespace {
@@ -93,7 +93,7 @@ class MemberParser {
       return apply(*member, typed, word.substr(equals + 1));
     }
     for (std::size_t at = 1; at < word.size();) {
-      std::size_t length = utf8SequenceLength(static_cast<unsigned char>(word[at]));
+      std::size_t length = support::utf8SequenceLength(static_cast<unsigned char>(word[at]));
       std::string letter = word.substr(at, length);
       at += length;
       const ArgSpec* member = findShort(command_, letter);

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "cli/usage.h"
-#include "cli/utf8.h"
+#include "support/utf8.h"
 
 namespace qor::cli {
 namespace {
@@ -19,7 +19,7 @@ std::string quoted(std::string_view text) {
 std::vector<std::string_view> characters(std::string_view text) {
   std::vector<std::string_view> list;
   for (std::size_t i = 0; i < text.size();) {
-    std::size_t length = utf8SequenceLength(static_cast<unsigned char>(text[i]));
+    std::size_t length = support::utf8SequenceLength(static_cast<unsigned char>(text[i]));
     list.push_back(text.substr(i, length));
     i += length;
   }

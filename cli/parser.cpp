@@ -7,7 +7,7 @@
 #include "cli/help.h"
 #include "cli/member_parser.h"
 #include "cli/parse_messages.h"
-#include "cli/utf8.h"
+#include "support/utf8.h"
 
 namespace qor::cli {
 namespace {
@@ -72,7 +72,7 @@ ParseOutcome parseCommandLine(const CommandSpec& root, const std::vector<std::st
                               std::size_t width) {
   std::vector<std::string> words;
   words.reserve(arguments.size());
-  for (const std::string& argument : arguments) words.push_back(sanitizeUtf8(argument));
+  for (const std::string& argument : arguments) words.push_back(support::sanitizeUtf8(argument));
   std::span<const std::string> rest(words);
 
   if (!rest.empty() && isCompletionRequest(rest.front())) return completionRequest(root, rest);

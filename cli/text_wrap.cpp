@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "cli/utf8.h"
+#include "support/utf8.h"
 
 namespace qor::cli {
 namespace {
@@ -11,7 +11,7 @@ namespace {
 std::vector<std::size_t> characterOffsets(std::string_view text) {
   std::vector<std::size_t> offsets;
   for (std::size_t i = 0; i < text.size();
-       i += utf8SequenceLength(static_cast<unsigned char>(text[i]))) {
+       i += support::utf8SequenceLength(static_cast<unsigned char>(text[i]))) {
     offsets.push_back(i);
   }
   offsets.push_back(text.size());

@@ -11,12 +11,14 @@ namespace qor::commands {
 // What every leaf command holds: its environment options.
 class HostCommand : public scripting::QorAPICommand {
  public:
-  explicit HostCommand(const cli::ParsedArguments& arguments)
-      : environment_(cli::EnvironmentOptions::from(arguments)) {}
-  const cli::EnvironmentOptions& environment() const override { return environment_; }
+  explicit HostCommand(const cli::ParsedArguments& arguments) {
+    const auto options = cli::EnvironmentOptions::from(arguments);
+    environment_ = {options.debug, options.hide};
+  }
+  const scripting::Environment& environment() const override { return environment_; }
 
  private:
-  cli::EnvironmentOptions environment_;
+  scripting::Environment environment_;
 };
 
 // A command that names a virtual machine by its <identifier>.

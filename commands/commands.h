@@ -6,7 +6,8 @@
 #include "cli/parsed_arguments.h"
 #include "scripting/api_command.h"
 
-// The factories the command table names: each builds one leaf command from the parsed values.
+// The factories the command table names: each builds one leaf command from the parsed values
+// and is defined in that command's own file.
 namespace qor::commands {
 
 using CommandPtr = std::unique_ptr<scripting::QorAPICommand>;
@@ -26,9 +27,5 @@ CommandPtr makeDelete(const cli::ParsedArguments&);
 CommandPtr makeUSBList(const cli::ParsedArguments&);
 CommandPtr makeUSBConnect(const cli::ParsedArguments&);
 CommandPtr makeUSBDisconnect(const cli::ParsedArguments&);
-
-// The registry: the leaf command of the given type name ("IPAddress", "USBConnect"), built from
-// the parsed values.
-CommandPtr makeCommand(const std::string& typeName, const cli::ParsedArguments& arguments);
 
 }  // namespace qor::commands

@@ -4,16 +4,16 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "scripting/base64.h"
+#include "support/base64.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  if (qor::base64Decode(qor::base64Encode(input)) != input) std::abort();
-  if (auto decoded = qor::base64Decode(input)) {
-    const std::string again = qor::base64Encode(*decoded);
+  if (qor::support::base64Decode(qor::support::base64Encode(input)) != input) std::abort();
+  if (auto decoded = qor::support::base64Decode(input)) {
+    const std::string again = qor::support::base64Encode(*decoded);
     if (again.size() != input.size()) std::abort();
     // Non-zero bits in the last character's unused part are accepted, so compare bytes only.
-    if (qor::base64Decode(again) != decoded) std::abort();
+    if (qor::support::base64Decode(again) != decoded) std::abort();
   }
   return 0;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/parser.h"
+#include "entry/command_tree.h"
 #include "fuzz/checks.h"
 
 namespace {
@@ -92,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const std::size_t width = widthFrom(data[0]);
   const std::vector<std::string> words = wordsFrom(data + 1, size - 1);
-  const qor::cli::CommandSpec& root = qor::cli::rootCommand();
+  const qor::cli::CommandSpec& root = qor::entry::rootCommand();
   const qor::cli::ParseOutcome outcome = qor::cli::parseCommandLine(root, words, width);
   check(!outcome.valueless_by_exception(), "the outcome is one of the three kinds");
   if (const auto* run = std::get_if<qor::cli::RunCommand>(&outcome)) {

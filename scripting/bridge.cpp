@@ -3,33 +3,28 @@
 #include <cerrno>
 #include <cstring>
 
+#include "contract/errors.h"
+#include "contract/vocabulary.h"
 #include "scripting/bus_errors.h"
 #include "scripting/event_error_handler.h"
 #include "scripting/host_launcher.h"
-#include "scripting/object_path.h"
+#include "wire/value_codec.h"
 
 namespace qor::scripting {
 
 namespace {
 
 constexpr std::uint32_t kLaunchAndHide = 0x00100000;
-constexpr const char* kPropertiesInterface = "org.freedesktop.DBus.Properties";
 constexpr const char* kInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
 constexpr const char* kDisconnected = "org.freedesktop.DBus.Error.Disconnected";
 
+std::string signatureOf(const std::vector<contract::Value>& values) {
+  std::string signature;
+  for (const auto& value : values) signature += value.signature;
+  return signature;
+}
+
 }  // namespace
-
-Request Request::property(std::string path, std::string interfaceName, std::string name,
-                          std::string signature) {
-  return {
-      std::move(path), std::move(interfaceName), std::move(name), true, std::move(signature), {}};
-}
-
-Request Request::method(std::string path, std::string interfaceName, std::string member,
-                        std::string replySignature, ArgumentWriter writeArguments) {
-  return {std::move(path), std::move(interfaceName),  std::move(member),
-          false,           std::move(replySignature), std::move(writeArguments)};
-}
 
 Bridge::Bridge(BundleInfo info) : info_(std::move(info)) {}
 
@@ -37,29 +32,29 @@ Bridge::~Bridge() {
   if (bus_ != nullptr) sd_bus_flush_close_unref(bus_);
 }
 
-bool Bridge::call(const Request& request, const ReplyReader& read) {
+std::optional<std::vector<contract::Value>> Bridge::call(const Request& request) {
   if (!connect()) {
     fail(request, kNoSessionBus, kNotPermitted);
-    return false;
+    return std::nullopt;
   }
   Outcome outcome = deliver(request);
   if (!outcome.reply && isNoOwnerError(outcome.errorName)) {
     // Nothing reached a host, so the request may go out once more after a launch.
     if (launched_ || !launch()) {
       fail(request, kNotLaunched, kHostNotRunning);
-      return false;
+      return std::nullopt;
     }
     outcome = deliver(request);
     if (!outcome.reply && isNoOwnerError(outcome.errorName)) {
       fail(request, kNotLaunched, kHostNotRunning);
-      return false;
+      return std::nullopt;
     }
   }
   if (!outcome.reply) {
     fail(request, outcome.errorName, statusForErrorName(outcome.errorName), outcome.errorMessage);
-    return false;
+    return std::nullopt;
   }
-  return accept(request, outcome.reply.get(), read);
+  return accept(request, outcome.reply.get());
 }
 
 bool Bridge::connect() {
@@ -82,17 +77,23 @@ bool Bridge::connect() {
 
 Bridge::Outcome Bridge::deliver(const Request& request) {
   Outcome outcome;
-  const std::string interface = hostInterface(request.interfaceName);
+  const std::string interface = contract::interfaceName(request.interfaceShortName());
+  const std::string member(request.member);
+  const std::string properties(contract::kPropertiesInterface);
   sd_bus_message* raw = nullptr;
-  int r =
-      sd_bus_message_new_method_call(bus_, &raw, info_.identifier.c_str(), request.path.c_str(),
-                                     request.isProperty ? kPropertiesInterface : interface.c_str(),
-                                     request.isProperty ? "Get" : request.member.c_str());
+  int r = sd_bus_message_new_method_call(bus_, &raw, info_.identifier.c_str(),
+                                         request.path.c_str(),
+                                         request.isProperty ? properties.c_str() : interface.c_str(),
+                                         request.isProperty ? "Get" : member.c_str());
   MessagePtr message(raw);
   if (r >= 0 && request.isProperty) {
-    r = sd_bus_message_append(message.get(), "ss", interface.c_str(), request.member.c_str());
-  } else if (r >= 0 && request.writeArguments) {
-    r = request.writeArguments(message.get());
+    r = sd_bus_message_append(message.get(), "ss", interface.c_str(), member.c_str());
+  } else if (r >= 0) {
+    // The arguments must be the ones the contract declares for this method.
+    if (signatureOf(request.arguments) != request.argumentSignature) r = -EINVAL;
+    for (const auto& argument : request.arguments) {
+      if (r >= 0) r = wire::appendValue(message.get(), argument);
+    }
   }
   if (r >= 0) r = sd_bus_message_set_auto_start(message.get(), 0);
   if (r < 0) {
@@ -130,14 +131,16 @@ bool Bridge::launch() {
   return launchHost(bus_, info_.identifier, *program, (launchFlags_ & kLaunchAndHide) != 0);
 }
 
-bool Bridge::accept(const Request& request, sd_bus_message* reply, const ReplyReader& read) {
+std::optional<std::vector<contract::Value>> Bridge::accept(const Request& request,
+                                                           sd_bus_message* reply) {
   const char* signature = sd_bus_message_get_signature(reply, 1);
   const std::string whole = signature != nullptr ? signature : "";
+  std::vector<contract::Value> values;
   if (request.isProperty) {
     // Properties.Get answers a variant; it is its contents that must have the property's type.
     if (whole != "v") {
       fail(request, wrongTypeReason("v", whole), kWrongType);
-      return false;
+      return std::nullopt;
     }
     char type = 0;
     const char* contents = nullptr;
@@ -145,28 +148,33 @@ bool Bridge::accept(const Request& request, sd_bus_message* reply, const ReplyRe
     const std::string inner = r > 0 && contents != nullptr ? contents : "";
     if (inner != request.replySignature) {
       fail(request, wrongTypeReason(request.replySignature, inner), kWrongType);
-      return false;
+      return std::nullopt;
     }
-    if (sd_bus_message_enter_container(reply, SD_BUS_TYPE_VARIANT, contents) <= 0) {
+    contract::Value value;
+    if (sd_bus_message_enter_container(reply, SD_BUS_TYPE_VARIANT, contents) <= 0 ||
+        wire::readValue(reply, value) < 0) {
       fail(request, "the reply could not be read", kWrongType);
-      return false;
+      return std::nullopt;
     }
-  } else if (whole != request.replySignature) {
+    values.push_back(std::move(value));
+    return values;
+  }
+  if (whole != request.replySignature) {
     fail(request, wrongTypeReason(request.replySignature, whole), kWrongType);
-    return false;
+    return std::nullopt;
   }
-  if (read && read(reply) < 0) {
+  if (wire::readValues(reply, values) < 0) {
     fail(request, "the reply could not be read", kWrongType);
-    return false;
+    return std::nullopt;
   }
-  return true;
+  return values;
 }
 
 void Bridge::fail(const Request& request, std::string_view reason, std::int64_t code,
                   std::string_view errorString) {
   if (delegate_ == nullptr) return;
   delegate_->eventDidFail(
-      requestFailure(request.interfaceName, request.member, reason, code, errorString));
+      requestFailure(request.interfaceShortName(), request.member, reason, code, errorString));
 }
 
 }  // namespace qor::scripting

@@ -3,59 +3,39 @@
 #include <systemd/sd-bus.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
-#include "scripting/bus_message.h"
 #include "scripting/info_plist.h"
+#include "scripting/request.h"
 
 namespace qor::scripting {
 
-class EventDelegate;
-
-using ArgumentWriter = std::function<int(sd_bus_message*)>;
-using ReplyReader = std::function<int(sd_bus_message*)>;
-
-// One request to the host: a method of one of the object's interfaces, or the read of one of
-// its properties (Properties.Get), with the D-Bus type its answer must have.
-struct Request {
-  std::string path;
-  std::string interfaceName;  // the host's short name: "VirtualMachine", "Application", ...
-  std::string member;         // the method, or the property's name
-  bool isProperty = false;
-  std::string replySignature;  // of the property's value, or of the method's whole reply
-  ArgumentWriter writeArguments;
-
-  static Request property(std::string path, std::string interfaceName, std::string name,
-                          std::string signature);
-  static Request method(std::string path, std::string interfaceName, std::string member,
-                        std::string replySignature = "", ArgumentWriter writeArguments = {});
+struct MessageUnref {
+  void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
 };
+using MessagePtr = std::unique_ptr<sd_bus_message, MessageUnref>;
 
 // Stands in for the platform's scripting framework: the application proxy's channel to the
 // host over the session bus. One connection per run, opened on the first request; exactly one
 // message to the host per request. Every failed request is told to the delegate (when there is
 // one) as a PlatformError and yields an empty result.
-class Bridge {
+class Bridge final : public ScriptingChannel {
  public:
   // Sends nothing and does not connect.
   explicit Bridge(BundleInfo info);
-  ~Bridge();
+  ~Bridge() override;
   Bridge(const Bridge&) = delete;
   Bridge& operator=(const Bridge&) = delete;
 
   const BundleInfo& bundleInfo() const { return info_; }
-  void setLaunchFlags(std::uint32_t flags) { launchFlags_ = flags; }
+  void setLaunchFlags(std::uint32_t flags) override { launchFlags_ = flags; }
   std::uint32_t launchFlags() const { return launchFlags_; }
-  void setDelegate(EventDelegate* delegate) { delegate_ = delegate; }
-  EventDelegate* delegate() const { return delegate_; }
+  void setDelegate(EventDelegate* delegate) override { delegate_ = delegate; }
+  EventDelegate* delegate() const override { return delegate_; }
 
-  // Sends the request and, when the answer has the expected type, hands `read` the reply
-  // positioned at the value. False when the request failed (already told to the delegate).
-  bool call(const Request& request, const ReplyReader& read = {});
+  std::optional<std::vector<contract::Value>> call(const Request& request) override;
 
  private:
   struct Outcome {
@@ -67,7 +47,8 @@ class Bridge {
   bool connect();
   Outcome deliver(const Request& request);
   bool launch();
-  bool accept(const Request& request, sd_bus_message* reply, const ReplyReader& read);
+  std::optional<std::vector<contract::Value>> accept(const Request& request,
+                                                     sd_bus_message* reply);
   void fail(const Request& request, std::string_view reason, std::int64_t code,
             std::string_view errorString = {});
 

@@ -1,17 +1,10 @@
 #include "scripting/bus_errors.h"
 
-#include <array>
+#include "contract/errors.h"
 
 namespace qor::scripting {
 
 namespace {
-
-constexpr std::string_view kStandardPrefix = "org.freedesktop.DBus.Error.";
-
-std::string_view standardSuffix(std::string_view errorName) {
-  if (errorName.substr(0, kStandardPrefix.size()) != kStandardPrefix) return {};
-  return errorName.substr(kStandardPrefix.size());
-}
 
 std::string signatureText(std::string_view signature) {
   return signature.empty() ? std::string("nothing") : std::string(signature);
@@ -20,21 +13,22 @@ std::string signatureText(std::string_view signature) {
 }  // namespace
 
 std::int64_t statusForErrorName(std::string_view errorName) {
-  const std::string_view suffix = standardSuffix(errorName);
-  if (suffix.empty()) return kRequestFailed;
-  if (suffix == "AccessDenied") return kNotPermitted;
-  static constexpr std::array<std::string_view, 4> kMissing{"UnknownObject", "UnknownInterface",
-                                                            "UnknownMethod", "UnknownProperty"};
-  for (const auto name : kMissing) {
-    if (suffix == name) return kNoSuchObject;
+  switch (contract::failureKindOf(errorName)) {
+    case contract::FailureKind::notPermitted:
+      return kNotPermitted;
+    case contract::FailureKind::noSuchObject:
+      return kNoSuchObject;
+    case contract::FailureKind::timedOut:
+      return kTimedOut;
+    case contract::FailureKind::noOwner:
+    case contract::FailureKind::requestFailed:
+      break;
   }
-  if (suffix == "NoReply" || suffix == "Timeout") return kTimedOut;
   return kRequestFailed;
 }
 
 bool isNoOwnerError(std::string_view errorName) {
-  const std::string_view suffix = standardSuffix(errorName);
-  return suffix == "ServiceUnknown" || suffix == "NameHasNoOwner";
+  return contract::failureKindOf(errorName) == contract::FailureKind::noOwner;
 }
 
 std::string wrongTypeReason(std::string_view expected, std::string_view got) {

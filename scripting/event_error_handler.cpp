@@ -1,7 +1,5 @@
 #include "scripting/event_error_handler.h"
 
-#include "cli/output.h"
-
 namespace qor::scripting {
 
 namespace {
@@ -11,13 +9,15 @@ constexpr std::int64_t kNotPermitted = -1743;
 }  // namespace
 
 void EventErrorHandler::eventDidFail(const PlatformError& error) {
-  const auto stream = cli::standardErrorStream();
-  stream.write("Error from event: " + error.localizedDescription);
+  // Without a writer there is nowhere to report to; the entry point always hands one down.
+  if (!writer_) return;
+  const auto& stream = writer_;
+  stream("Error from event: " + error.localizedDescription);
   if (const auto entry = error.userInfo.find("ErrorString"); entry != error.userInfo.end()) {
-    if (const auto* text = std::get_if<std::string>(&entry->second)) stream.write(*text);
+    if (const auto* text = std::get_if<std::string>(&entry->second)) stream(*text);
   }
   if (error.domain == NSOSStatusErrorDomain && error.code == kNotPermitted) {
-    stream.write("NOTE: qorctl does not work from SSH sessions or before logging in.");
+    stream("NOTE: qorctl does not work from SSH sessions or before logging in.");
   }
 }
 

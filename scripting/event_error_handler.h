@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <variant>
 
 namespace qor::scripting {
@@ -25,11 +28,18 @@ class EventDelegate {
   virtual void eventDidFail(const PlatformError& error) = 0;
 };
 
+// Writes one line of text (standard error's writer, handed down by the entry point).
+using LineWriter = std::function<void(std::string_view)>;
+
 // Writes each failed request to standard error: "Error from event: " and the description, then
 // the host's ErrorString when it is text, then the NOTE line for -1743 in NSOSStatusErrorDomain.
 class EventErrorHandler final : public EventDelegate {
  public:
   void eventDidFail(const PlatformError& error) override;
+  void setWriter(LineWriter writer) { writer_ = std::move(writer); }
+
+ private:
+  LineWriter writer_;
 };
 
 // The process's one handler, created on first use and never released.

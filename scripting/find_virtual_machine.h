@@ -12,7 +12,4 @@ namespace qor::scripting {
 // APIError::virtualMachineNotFound when neither matches.
 QorVirtualMachine findVirtualMachine(QorApplication& application, const std::string& identifier);
 
-// Unicode text equality: canonically equivalent sequences are equal; nothing else is folded.
-bool canonicallyEqual(const std::string& a, const std::string& b);
-
 }  // namespace qor::scripting

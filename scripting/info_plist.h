@@ -24,7 +24,4 @@ struct BundleInfo {
 // a string that is a valid well-known bus name.
 std::optional<BundleInfo> readBundleInfo(const std::filesystem::path& bundle);
 
-// A well-known D-Bus bus name ("org.qor.Qor"); unique names (":1.7") are not.
-bool isWellKnownBusName(std::string_view name);
-
 }  // namespace qor::scripting

@@ -9,40 +9,14 @@
 #include <variant>
 #include <vector>
 
-#include "scripting/four_char_code.h"
+#include "scripting/record.h"
+#include "scripting/request.h"
+#include "scripting/status_word.h"
 
 namespace qor::scripting {
 
-class Bridge;
 class EventDelegate;
 
-// A value in a record (a{sv}). Values of other D-Bus types than these read as `Other`.
-// A record's entries are a struct of their own rather than std::pair: clang cannot instantiate
-// std::pair<std::string, RecordValue> while the variant holding the record is being defined.
-struct RecordEntry;
-using Record = std::vector<RecordEntry>;
-struct RecordValue {
-  struct Other {};
-  std::variant<Other, bool, std::int64_t, std::string, Record> value;
-
-  const bool* boolean() const;
-  const std::int64_t* integer() const;
-  const std::string* text() const;
-};
-struct RecordEntry {
-  std::string first;  // the key
-  RecordValue second;
-};
-inline const bool* RecordValue::boolean() const {
-  return std::get_if<bool>(&value);
-}
-inline const std::int64_t* RecordValue::integer() const {
-  return std::get_if<std::int64_t>(&value);
-}
-inline const std::string* RecordValue::text() const {
-  return std::get_if<std::string>(&value);
-}
-const RecordValue* find(const Record& record, std::string_view key);
 
 // Every class is a reference to an object held by the host: each property read and each request
 // goes to the host, one D-Bus message each, and nothing is cached. A request that fails is told
@@ -50,11 +24,12 @@ const RecordValue* find(const Record& record, std::string_view key);
 // without a result).
 class SBObject {
  public:
-  SBObject(Bridge& bridge, std::string path) : bridge_(&bridge), path_(std::move(path)) {}
+  SBObject(ScriptingChannel& channel, std::string path)
+      : channel_(&channel), path_(std::move(path)) {}
   const std::string& path() const { return path_; }
 
  protected:
-  Bridge* bridge_;
+  ScriptingChannel* channel_;
   std::string path_;
 };
 
@@ -130,14 +105,14 @@ class QorWindow : public SBObject {
 // by name, building the reference without sending anything.
 class VirtualMachineList {
  public:
-  VirtualMachineList(Bridge& bridge, std::vector<QorVirtualMachine> elements)
-      : bridge_(&bridge), elements_(std::move(elements)) {}
+  VirtualMachineList(ScriptingChannel& channel, std::vector<QorVirtualMachine> elements)
+      : channel_(&channel), elements_(std::move(elements)) {}
   const std::vector<QorVirtualMachine>& elements() const { return elements_; }
   QorVirtualMachine objectWithID(const std::string& id) const;
   QorVirtualMachine objectWithName(const std::string& name) const;
 
  private:
-  Bridge* bridge_;
+  ScriptingChannel* channel_;
   std::vector<QorVirtualMachine> elements_;
 };
 
@@ -146,6 +121,8 @@ class QorApplication {
   // The application object for a bundle; nullptr when no application can be addressed there
   // (no folder, no readable Contents/Info.plist, no valid CFBundleIdentifier). Sends nothing.
   static std::unique_ptr<QorApplication> initWithURL(const std::filesystem::path& bundle);
+  // The application object over another channel to a host (a fake, in tests).
+  static std::unique_ptr<QorApplication> withChannel(std::unique_ptr<ScriptingChannel> channel);
   ~QorApplication();
 
   void setLaunchFlags(std::uint32_t flags);
@@ -157,11 +134,11 @@ class QorApplication {
   std::optional<VirtualMachineList> virtualMachines();
   std::optional<std::vector<QorUsbDevice>> usbDevices();
 
-  Bridge& bridge() { return *bridge_; }
+  ScriptingChannel& channel() { return *channel_; }
 
  private:
-  explicit QorApplication(std::unique_ptr<Bridge> bridge);
-  std::unique_ptr<Bridge> bridge_;
+  explicit QorApplication(std::unique_ptr<ScriptingChannel> channel);
+  std::unique_ptr<ScriptingChannel> channel_;
 };
 
 }  // namespace qor::scripting

@@ -6,6 +6,7 @@
 #include "scripting/event_error_handler.h"
 #include "scripting/find_virtual_machine.h"
 #include "scripting/object_model.h"
+#include "support/text_equal.h"
 
 namespace qor::scripting {
 
@@ -27,7 +28,7 @@ void closeMainWindow(QorApplication& application) {
   if (!windows) return;
   for (const auto& window : *windows) {
     const auto name = window.name();
-    if (name && canonicallyEqual(*name, "Qor")) {
+    if (name && support::canonicallyEqual(*name, "Qor")) {
       window.closeSaving(QorSaveOptions::no, std::nullopt);
       return;
     }
@@ -52,15 +53,17 @@ std::filesystem::path locateHostApplication() {
   return locateHostApplication(executable);
 }
 
-int QorAPICommand::run() {
-  return runWithHost(locateHostApplication());
+int QorAPICommand::run(const LineWriter& errors) {
+  return runWithHost(locateHostApplication(), errors);
 }
 
-int QorAPICommand::runWithHost(const std::filesystem::path& bundle) {
+int QorAPICommand::runWithHost(const std::filesystem::path& bundle, const LineWriter& errors) {
   const auto application = QorApplication::initWithURL(bundle);
   if (!application) throw APIError::applicationNotFound();
   application->setLaunchFlags(kLaunchFlags);
-  application->setDelegate(&sharedEventErrorHandler());
+  auto& handler = sharedEventErrorHandler();
+  handler.setWriter(errors);
+  application->setDelegate(&handler);
 
   if (environment().hide) {
     application->setAutoTerminate(false);

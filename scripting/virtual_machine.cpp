@@ -1,130 +1,95 @@
-#include "scripting/bridge.h"
-#include "scripting/bus_message.h"
 #include "scripting/object_model.h"
+#include "scripting/reply_values.h"
 
 namespace qor::scripting {
 
 namespace {
 
-constexpr const char* kInterface = "VirtualMachine";
-
-template <typename T>
-std::optional<T> get(Bridge& bridge, const std::string& path, const char* name,
-                     const char* signature, int (*reader)(sd_bus_message*, T&)) {
-  T value{};
-  if (!bridge.call(Request::property(path, kInterface, name, signature),
-                   [&](sd_bus_message* reply) { return reader(reply, value); })) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-bool invoke(Bridge& bridge, const std::string& path, const char* member,
-            ArgumentWriter arguments = {}) {
-  return bridge.call(Request::method(path, kInterface, member, "", std::move(arguments)));
-}
+namespace props = contract::properties;
+namespace calls = contract::methods;
+using contract::Value;
 
 // A method whose answer is an object path; "/" is the host's "no object", which is empty but
 // not a failure.
-std::optional<std::string> invokeForObject(Bridge& bridge, const std::string& path,
-                                           const char* member, ArgumentWriter arguments) {
-  std::string result;
-  if (!bridge.call(Request::method(path, kInterface, member, "o", std::move(arguments)),
-                   [&](sd_bus_message* reply) { return readObjectPath(reply, result); })) {
-    return std::nullopt;
-  }
-  if (result == "/") return std::nullopt;
+std::optional<std::string> invokeForObject(ScriptingChannel& channel, const std::string& path,
+                                           const contract::MethodSpec& spec,
+                                           std::vector<Value> arguments) {
+  auto result = invokeForResult(channel, path, spec, std::move(arguments), textOf);
+  if (!result || *result == "/") return std::nullopt;
   return result;
 }
 
 }  // namespace
 
 std::optional<std::string> QorVirtualMachine::id() const {
-  return get<std::string>(*bridge_, path_, "Id", "s", readText);
+  return readProperty(*channel_, path_, props::kMachineId, textOf);
 }
 
 std::optional<std::string> QorVirtualMachine::name() const {
-  return get<std::string>(*bridge_, path_, "Name", "s", readText);
+  return readProperty(*channel_, path_, props::kMachineName, textOf);
 }
 
 std::optional<std::uint32_t> QorVirtualMachine::status() const {
-  return get<std::uint32_t>(*bridge_, path_, "Status", "u", readCode);
+  return readProperty(*channel_, path_, props::kStatus, codeOf);
 }
 
 std::optional<std::vector<QorSerialPort>> QorVirtualMachine::serialPorts() const {
-  const auto paths =
-      get<std::vector<std::string>>(*bridge_, path_, "SerialPorts", "ao", readObjectPaths);
+  const auto paths = readProperty(*channel_, path_, props::kSerialPorts, textsOf);
   if (!paths) return std::nullopt;
   std::vector<QorSerialPort> ports;
-  for (const auto& port : *paths) ports.emplace_back(*bridge_, port);
+  for (const auto& port : *paths) ports.emplace_back(*channel_, port);
   return ports;
 }
 
 bool QorVirtualMachine::startSaving(bool saving, bool recovery) const {
-  return invoke(*bridge_, path_, "Start", [=](sd_bus_message* m) {
-    return sd_bus_message_append(m, "bb", static_cast<int>(saving), static_cast<int>(recovery));
-  });
+  return invoke(*channel_, path_, calls::kStart, {Value::boolean(saving), Value::boolean(recovery)});
 }
 
 bool QorVirtualMachine::suspendSaving(bool saving) const {
-  return invoke(*bridge_, path_, "Suspend", [=](sd_bus_message* m) {
-    return sd_bus_message_append(m, "b", static_cast<int>(saving));
-  });
+  return invoke(*channel_, path_, calls::kSuspend, {Value::boolean(saving)});
 }
 
 bool QorVirtualMachine::stopBy(QorStopMethod method) const {
-  return invoke(*bridge_, path_, "Stop", [=](sd_bus_message* m) {
-    return sd_bus_message_append(m, "u", static_cast<std::uint32_t>(method));
-  });
+  return invoke(*channel_, path_, calls::kStop, {Value::uint32(contract::code(method))});
 }
 
 bool QorVirtualMachine::deleteMachine() const {
-  return invoke(*bridge_, path_, "Delete");
+  return invoke(*channel_, path_, calls::kDelete);
 }
 
 bool QorVirtualMachine::duplicateWithProperties(const Record& properties) const {
-  return invoke(*bridge_, path_, "Duplicate",
-                [&](sd_bus_message* m) { return appendRecord(m, properties); });
+  auto record = valueOfRecord(properties);
+  // A record that cannot be carried goes out as nothing: the channel refuses the request as one
+  // that does not match the method, so the failure is reported like any other.
+  std::vector<Value> arguments;
+  if (record) arguments.push_back(std::move(*record));
+  return invoke(*channel_, path_, calls::kDuplicate, std::move(arguments));
 }
 
 std::optional<QorGuestFile> QorVirtualMachine::openFileAt(const std::string& path, QorOpenMode mode,
                                                           bool updating) const {
-  const auto file = invokeForObject(*bridge_, path_, "OpenFile", [&](sd_bus_message* m) {
-    const int r = appendText(m, path);
-    if (r < 0) return r;
-    return sd_bus_message_append(m, "ub", static_cast<std::uint32_t>(mode),
-                                 static_cast<int>(updating));
-  });
+  const auto file =
+      invokeForObject(*channel_, path_, calls::kOpenFile,
+                      {Value::string(path), Value::uint32(contract::code(mode)),
+                       Value::boolean(updating)});
   if (!file) return std::nullopt;
-  return QorGuestFile(*bridge_, *file);
+  return QorGuestFile(*channel_, *file);
 }
 
 std::optional<QorGuestProcess> QorVirtualMachine::executeAt(
     const std::string& path, const std::vector<std::string>& arguments,
     const std::vector<std::string>& environment, const std::string& input, bool base64Encoding,
     bool outputCapturing) const {
-  const auto process = invokeForObject(*bridge_, path_, "Execute", [&](sd_bus_message* m) {
-    int r = appendText(m, path);
-    if (r >= 0) r = appendTexts(m, arguments);
-    if (r >= 0) r = appendTexts(m, environment);
-    if (r >= 0) r = appendText(m, input);
-    if (r >= 0) {
-      r = sd_bus_message_append(m, "bb", static_cast<int>(base64Encoding),
-                                static_cast<int>(outputCapturing));
-    }
-    return r;
-  });
+  const auto process = invokeForObject(
+      *channel_, path_, calls::kExecute,
+      {Value::string(path), Value::stringArray(arguments), Value::stringArray(environment),
+       Value::string(input), Value::boolean(base64Encoding), Value::boolean(outputCapturing)});
   if (!process) return std::nullopt;
-  return QorGuestProcess(*bridge_, *process);
+  return QorGuestProcess(*channel_, *process);
 }
 
 std::optional<std::vector<std::string>> QorVirtualMachine::queryIp() const {
-  std::vector<std::string> addresses;
-  if (!bridge_->call(Request::method(path_, kInterface, "QueryIp", "as"),
-                     [&](sd_bus_message* reply) { return readTexts(reply, addresses); })) {
-    return std::nullopt;
-  }
-  return addresses;
+  return invokeForResult(*channel_, path_, calls::kQueryIp, {}, textsOf);
 }
 
 }  // namespace qor::scripting

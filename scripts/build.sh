@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Configures and builds into a build folder (default: build). Extra arguments go to CMake.
+# Warnings are errors here, as in CI; a folder configured before keeps the generator it has.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QOR_BUILD_DIR:-$root/build}
-cmake -S "$root" -B "$build" -G Ninja "$@" >/dev/null
-cmake --build "$build"
+generator=()
+if [ ! -f "$build/CMakeCache.txt" ]; then generator=(-G Ninja); fi
+cmake -S "$root" -B "$build" "${generator[@]}" -DQORCTL_WERROR=ON "$@" >/dev/null
+cmake --build "$build" --parallel "$(nproc)"

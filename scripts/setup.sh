@@ -4,12 +4,12 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang-format
+  build-essential cmake ninja-build pkg-config
   libsystemd-dev libplist-dev libutf8proc-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
   dbus-daemon dbus-bin systemd
   bash-completion zsh fish man-db groff-base time
-  clang libclang-rt-14-dev hyperfine
+  clang libclang-rt-dev hyperfine
 )
 
 missing=()

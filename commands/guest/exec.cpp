@@ -7,7 +7,7 @@
 #include "commands/commands.h"
 #include "commands/guest/exit_status.h"
 #include "scripting/api_error.h"
-#include "scripting/base64.h"
+#include "support/base64.h"
 
 namespace qor::commands {
 namespace {
@@ -21,7 +21,7 @@ std::optional<std::string> streamOf(const Record& result, std::string_view key,
                                     std::string_view stream, bool& intact) {
   const auto* value = find(result, key);
   if (value == nullptr || value->text() == nullptr) return std::nullopt;
-  auto bytes = base64Decode(*value->text());
+  auto bytes = support::base64Decode(*value->text());
   if (!bytes) {
     intact = false;
     cli::standardErrorStream().write("Error: The guest program's " + std::string(stream) +
@@ -45,7 +45,7 @@ class Exec final : public MachineCommand {
     const std::string input = input_ ? cli::readStandardInputToEnd() : std::string();
     const std::vector<std::string> arguments(cmd_.begin() + 1, cmd_.end());
     auto process =
-        machine.executeAt(cmd_.front(), arguments, env_, base64Encode(input), true, true);
+        machine.executeAt(cmd_.front(), arguments, env_, support::base64Encode(input), true, true);
     if (!process) throw scripting::APIError::virtualMachineNotFound();
 
     auto result = waitForExit(*process);

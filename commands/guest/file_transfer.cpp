@@ -5,7 +5,7 @@
 #include "commands/command_base.h"
 #include "commands/commands.h"
 #include "scripting/api_error.h"
-#include "scripting/base64.h"
+#include "support/base64.h"
 
 namespace qor::commands {
 namespace {
@@ -61,7 +61,7 @@ class FilePull final : public MachineCommand {
         file.close();
         throw cli::CommandError(incomplete(received));
       }
-      auto bytes = base64Decode(*chunk);
+      auto bytes = support::base64Decode(*chunk);
       if (!bytes) {
         file.close();
         throw cli::CommandError("The guest sent a chunk that is not valid base64. " +
@@ -95,7 +95,7 @@ class FilePush final : public MachineCommand {
     // Every push ends with one write of the empty text, which marks the end.
     for (;;) {
       std::string chunk = cli::readStandardInput(kChunkSize);
-      if (!file->writeWithData(base64Encode(chunk), 0, QorWhence::current, true, false)) {
+      if (!file->writeWithData(support::base64Encode(chunk), 0, QorWhence::current, true, false)) {
         // Going on would leave a hole in the guest file.
         file.close();
         throw cli::CommandError("The upload stopped after " + std::to_string(sent) +

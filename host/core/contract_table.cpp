@@ -1,101 +1,87 @@
+#include <algorithm>
+
 #include "host/core/dispatcher.h"
 
 namespace qor::host {
 
-std::string interfaceOf(PathKind kind) {
-  const char* name = nullptr;
+std::optional<contract::ObjectClass> classOf(PathKind kind) {
+  using contract::ObjectClass;
   switch (kind) {
     case PathKind::kApplication:
-      name = "Application";
-      break;
+      return ObjectClass::application;
     case PathKind::kMachine:
-      name = "VirtualMachine";
-      break;
+      return ObjectClass::virtualMachine;
     case PathKind::kSerialPort:
-      name = "SerialPort";
-      break;
+      return ObjectClass::serialPort;
     case PathKind::kGuestFile:
-      name = "GuestFile";
-      break;
+      return ObjectClass::guestFile;
     case PathKind::kGuestProcess:
-      name = "GuestProcess";
-      break;
+      return ObjectClass::guestProcess;
     case PathKind::kUsbDevice:
-      name = "UsbDevice";
-      break;
+      return ObjectClass::usbDevice;
     case PathKind::kWindow:
-      name = "Window";
-      break;
+      return ObjectClass::window;
     default:
-      return {};
+      return std::nullopt;
   }
-  return std::string(kInterfacePrefix) + name;
 }
 
+std::string interfaceOf(PathKind kind) {
+  const auto objectClass = classOf(kind);
+  return objectClass ? contract::interfaceName(contract::shortName(*objectClass)) : std::string();
+}
+
+// One handler for each method of the contract; the contract gives names and signatures.
 std::span<const Dispatcher::MethodEntry> Dispatcher::methodTable() {
+  namespace m = contract::methods;
   static const MethodEntry kMethods[] = {
-      {PathKind::kApplication, "SetAutoTerminate", "b", "", &Dispatcher::setAutoTerminate},
-      {PathKind::kMachine, "Start", "bb", "", &Dispatcher::start},
-      {PathKind::kMachine, "Suspend", "b", "", &Dispatcher::suspend},
-      {PathKind::kMachine, "Stop", "u", "", &Dispatcher::stop},
-      {PathKind::kMachine, "Delete", "", "", &Dispatcher::deleteMachine},
-      {PathKind::kMachine, "Duplicate", "a{sv}", "", &Dispatcher::duplicate},
-      {PathKind::kMachine, "OpenFile", "sub", "o", &Dispatcher::openFile},
-      {PathKind::kMachine, "Execute", "sasassbb", "o", &Dispatcher::execute},
-      {PathKind::kMachine, "QueryIp", "", "as", &Dispatcher::queryIp},
-      {PathKind::kGuestFile, "Read", "xuxbb", "s", &Dispatcher::readFile},
-      {PathKind::kGuestFile, "Write", "sxubb", "", &Dispatcher::writeFile},
-      {PathKind::kGuestFile, "Close", "", "", &Dispatcher::closeFile},
-      {PathKind::kGuestProcess, "GetResult", "", "a{sv}", &Dispatcher::getResult},
-      {PathKind::kUsbDevice, "Connect", "o", "", &Dispatcher::connectDevice},
-      {PathKind::kUsbDevice, "Disconnect", "", "", &Dispatcher::disconnectDevice},
-      {PathKind::kWindow, "Close", "us", "", &Dispatcher::closeWindow},
+      {&m::kSetAutoTerminate, &Dispatcher::setAutoTerminate},
+      {&m::kStart, &Dispatcher::start},
+      {&m::kSuspend, &Dispatcher::suspend},
+      {&m::kStop, &Dispatcher::stop},
+      {&m::kDelete, &Dispatcher::deleteMachine},
+      {&m::kDuplicate, &Dispatcher::duplicate},
+      {&m::kOpenFile, &Dispatcher::openFile},
+      {&m::kExecute, &Dispatcher::execute},
+      {&m::kQueryIp, &Dispatcher::queryIp},
+      {&m::kRead, &Dispatcher::readFile},
+      {&m::kWrite, &Dispatcher::writeFile},
+      {&m::kCloseFile, &Dispatcher::closeFile},
+      {&m::kGetResult, &Dispatcher::getResult},
+      {&m::kConnect, &Dispatcher::connectDevice},
+      {&m::kDisconnect, &Dispatcher::disconnectDevice},
+      {&m::kCloseWindow, &Dispatcher::closeWindow},
   };
   return kMethods;
 }
 
-std::span<const Dispatcher::PropertyEntry> Dispatcher::propertyTable() {
-  static const PropertyEntry kProperties[] = {
-      {PathKind::kApplication, "Name", "s", false},
-      {PathKind::kApplication, "Frontmost", "b", false},
-      {PathKind::kApplication, "Version", "s", false},
-      {PathKind::kApplication, "VirtualMachines", "ao", false},
-      {PathKind::kApplication, "UsbDevices", "ao", false},
-      {PathKind::kApplication, "Windows", "ao", false},
-      {PathKind::kMachine, "Id", "s", false},
-      {PathKind::kMachine, "Name", "s", false},
-      {PathKind::kMachine, "Backend", "u", false},
-      {PathKind::kMachine, "Status", "u", false},
-      {PathKind::kMachine, "SerialPorts", "ao", false},
-      {PathKind::kSerialPort, "Id", "x", false},
-      {PathKind::kSerialPort, "Interface", "u", false},
-      {PathKind::kSerialPort, "Address", "s", false},
-      {PathKind::kSerialPort, "Port", "x", false},
-      {PathKind::kUsbDevice, "Id", "x", false},
-      {PathKind::kUsbDevice, "Name", "s", false},
-      {PathKind::kUsbDevice, "ManufacturerName", "s", false},
-      {PathKind::kUsbDevice, "ProductName", "s", false},
-      {PathKind::kUsbDevice, "VendorId", "x", false},
-      {PathKind::kUsbDevice, "ProductId", "x", false},
-      {PathKind::kWindow, "Name", "s", false},
-      {PathKind::kWindow, "Index", "x", true},
-      {PathKind::kWindow, "Visible", "b", true},
-  };
-  return kProperties;
+bool Dispatcher::handles(const contract::MethodSpec& method) {
+  const auto table = methodTable();
+  return std::any_of(table.begin(), table.end(),
+                     [&](const MethodEntry& e) { return e.spec == &method; });
 }
 
 const Dispatcher::MethodEntry* Dispatcher::findMethod(PathKind kind, std::string_view member) {
-  for (const auto& m : methodTable()) {
-    if (m.kind == kind && m.member == member) return &m;
+  const auto objectClass = classOf(kind);
+  const auto* spec = objectClass ? contract::findMethod(*objectClass, member) : nullptr;
+  for (const auto& entry : methodTable()) {
+    if (spec && entry.spec == spec) return &entry;
   }
   return nullptr;
 }
 
-const Dispatcher::PropertyEntry* Dispatcher::findProperty(PathKind kind, std::string_view name) {
-  for (const auto& p : propertyTable()) {
-    if (p.kind == kind && p.name == name) return &p;
+const contract::PropertySpec* Dispatcher::findProperty(PathKind kind, std::string_view name) {
+  const auto objectClass = classOf(kind);
+  return objectClass ? contract::findProperty(*objectClass, name) : nullptr;
+}
+
+std::vector<const contract::PropertySpec*> Dispatcher::propertiesOf(PathKind kind) {
+  std::vector<const contract::PropertySpec*> out;
+  const auto objectClass = classOf(kind);
+  for (const auto* p : contract::allProperties()) {
+    if (objectClass && p->objectClass == *objectClass) out.push_back(p);
   }
-  return nullptr;
+  return out;
 }
 
 }  // namespace qor::host

@@ -7,9 +7,6 @@
 namespace qor::host {
 namespace {
 
-constexpr std::string_view kPropertiesInterface = "org.freedesktop.DBus.Properties";
-constexpr std::string_view kIntrospectableInterface = "org.freedesktop.DBus.Introspectable";
-constexpr std::string_view kPeerInterface = "org.freedesktop.DBus.Peer";
 
 // A request whose arguments do not spell out its signature, or hold data of another kind than
 // their types, came from no bus; it is refused like one of a wrong signature.
@@ -75,7 +72,7 @@ std::optional<MachineKey> Dispatcher::resolveMachine(const ParsedPath& parsed) {
 std::string Dispatcher::pathOf(const MachineInfo& machine) {
   // A machine without an id, or one whose id an earlier machine shares, cannot be named by id.
   if (machine.id && backend_.machineById(*machine.id) == machine.key) {
-    return machinePathById(*machine.id);
+    return contract::machinePathWithID(*machine.id);
   }
   return machinePathByKey(machine.key);
 }
@@ -222,8 +219,8 @@ void Dispatcher::dispatch(Target& target, const Request& request, Completion<Rep
                         "The object has no method " + request.member + "."));
     return;
   }
-  if (request.signature != entry->in) {
-    done(Reply::failure(wrongSignature(entry->in, request.signature)));
+  if (request.signature != entry->spec->in) {
+    done(Reply::failure(wrongSignature(entry->spec->in, request.signature)));
     return;
   }
   (this->*(entry->method))(target, request, std::move(done));

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 #include <variant>
+#include <vector>
 
 #include "host/core/backend.h"
 #include "host/core/completion.h"
@@ -46,6 +47,9 @@ class Dispatcher {
 
   bool autoTerminate() const { return autoTerminate_; }
 
+  // Whether a method of the contract has a handler here.
+  static bool handles(const contract::MethodSpec& method);
+
  private:
   struct Target {
     PathKind kind = PathKind::kNone;
@@ -58,22 +62,14 @@ class Dispatcher {
   };
   using Method = void (Dispatcher::*)(Target&, const Request&, Completion<Reply>);
   struct MethodEntry {
-    PathKind kind;
-    std::string_view member;
-    std::string_view in;
-    std::string_view out;
+    const contract::MethodSpec* spec;
     Method method;
   };
-  struct PropertyEntry {
-    PathKind kind;
-    std::string_view name;
-    std::string_view type;
-    bool settable;
-  };
+  using PropertyEntry = contract::PropertySpec;
   static std::span<const MethodEntry> methodTable();
-  static std::span<const PropertyEntry> propertyTable();
   static const MethodEntry* findMethod(PathKind kind, std::string_view member);
   static const PropertyEntry* findProperty(PathKind kind, std::string_view name);
+  static std::vector<const PropertyEntry*> propertiesOf(PathKind kind);
   // The type of the request's answer ("" when unknown), and whether it is a property read,
   // whose answer goes inside a variant.
   static std::pair<std::string_view, bool> answerType(const Request& request);
@@ -122,6 +118,8 @@ class Dispatcher {
 HostError unknownObject(PathKind kind);
 HostError wrongSignature(std::string_view expected, std::string_view got);
 
+// The class of the objects of a kind; nullopt for no object.
+std::optional<contract::ObjectClass> classOf(PathKind kind);
 // The interface of the objects of a kind ("org.qor.Scripting1.VirtualMachine"), or "".
 std::string interfaceOf(PathKind kind);
 

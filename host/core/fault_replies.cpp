@@ -4,7 +4,6 @@
 namespace qor::host {
 namespace {
 
-constexpr std::string_view kPropertiesInterface = "org.freedesktop.DBus.Properties";
 
 const std::string* textArg(const Request& request, std::size_t i) {
   return i < request.args.size() ? textOf(request.args[i]) : nullptr;
@@ -39,7 +38,7 @@ std::pair<std::string_view, bool> Dispatcher::answerType(const Request& request)
     return {entry ? entry->type : std::string_view(), true};
   }
   const auto* entry = findMethod(parsed.kind, request.member);
-  return {entry ? entry->out : std::string_view(), false};
+  return {entry ? entry->spec->out : std::string_view(), false};
 }
 
 Reply Dispatcher::substituteReply(const Request& request, FaultReply kind) {

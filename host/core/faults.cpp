@@ -1,7 +1,7 @@
 #include "host/core/faults.h"
-#include "host/core/dbus_names.h"
+#include "support/dbus_names.h"
 
-#include "host/core/text_equal.h"
+#include "support/text_equal.h"
 
 namespace qor::host {
 namespace {
@@ -36,7 +36,7 @@ std::string parseOne(const Json& json, Fault& f) {
   if (json.contains("times")) f.times = count(json["times"]);
   if (json.contains("error")) {
     f.error = json["error"].get<std::string>();
-    if (!isValidErrorName(*f.error)) return "error: '" + *f.error + "' is no D-Bus error name";
+    if (!support::isErrorName(*f.error)) return "error: '" + *f.error + "' is no D-Bus error name";
   }
   if (json.contains("message")) f.message = json["message"].get<std::string>();
   if (json.contains("reply")) {
@@ -92,17 +92,13 @@ const Fault* FaultTable::match(const RequestFacts& facts) {
     const Fault& f = faults_[i];
     if (f.member != facts.member) continue;
     if (f.path && *f.path != facts.path) continue;
-    if (f.machine && (!facts.machineId || !textEqual(*f.machine, *facts.machineId))) continue;
+    if (f.machine && (!facts.machineId || !support::canonicallyEqual(*f.machine, *facts.machineId))) continue;
     const std::uint64_t n = ++seen_[i];
     if (n <= f.after) continue;
     if (f.times && n - f.after > *f.times) continue;
     return &f;
   }
   return nullptr;
-}
-
-bool isValidErrorName(std::string_view name) {
-  return isDottedName(name, false);
 }
 
 }  // namespace qor::host

@@ -53,6 +53,4 @@ class FaultTable {
   std::vector<std::uint64_t> seen_;
 };
 
-bool isValidErrorName(std::string_view name);
-
 }  // namespace qor::host

@@ -18,7 +18,7 @@ constexpr std::string_view kStandardInterfaces =
     "  <method name=\"Introspect\"><arg type=\"s\" direction=\"out\"/></method>\n"
     " </interface>\n";
 
-constexpr std::string_view kPropertiesInterface =
+constexpr std::string_view kPropertiesInterfaceXml =
     " <interface name=\"org.freedesktop.DBus.Properties\">\n"
     "  <method name=\"Get\"><arg type=\"s\" direction=\"in\"/><arg type=\"s\" direction=\"in\"/>"
     "<arg type=\"v\" direction=\"out\"/></method>\n"
@@ -116,15 +116,16 @@ Reply Dispatcher::introspect(const ParsedPath& parsed, const std::string& path,
     const PathKind kind = parsed.kind;
     if (kind == PathKind::kApplication) children = {"vm", "usb", "window"};
     if (kind == PathKind::kMachine) children = {"serial", "file", "process"};
-    body += kPropertiesInterface;
+    body += kPropertiesInterfaceXml;
     body += " <interface name=\"" + interfaceOf(kind) + "\">\n";
-    for (const auto& m : methodTable()) {
-      if (m.kind != kind) continue;
-      body += "  <method name=\"" + std::string(m.member) + "\">" + argsXml(m.in, "in") +
+    for (const auto& entry : methodTable()) {
+      const auto& m = *entry.spec;
+      if (m.objectClass != classOf(kind)) continue;
+      body += "  <method name=\"" + std::string(m.name) + "\">" + argsXml(m.in, "in") +
               argsXml(m.out, "out") + "</method>\n";
     }
-    for (const auto& p : propertyTable()) {
-      if (p.kind != kind) continue;
+    for (const auto* property : propertiesOf(kind)) {
+      const auto& p = *property;
       body += "  <property name=\"" + std::string(p.name) + "\" type=\"" + std::string(p.type) +
               "\" access=\"" + (p.settable ? "readwrite" : "read") +
               "\"><annotation name=\"org.freedesktop.DBus.Property.EmitsChangedSignal\" "

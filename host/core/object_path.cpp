@@ -5,16 +5,7 @@
 namespace qor::host {
 namespace {
 
-bool isAlnum(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+namespace elements = contract::path_elements;
 
 // "a/b" gives {"a", "b"}; "" gives {""} and "a/" gives {"a", ""}, so empty elements show.
 std::vector<std::string_view> splitElements(std::string_view rest) {
@@ -29,47 +20,6 @@ std::vector<std::string_view> splitElements(std::string_view rest) {
 
 }  // namespace
 
-std::string escapePathElement(std::string_view text) {
-  if (text.empty()) return "_";
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(text.size());
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (isAlnum(c)) {
-      out += ch;
-    } else {
-      out += '_';
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    }
-  }
-  return out;
-}
-
-std::optional<std::string> unescapePathElement(std::string_view element) {
-  if (element == "_") return std::string();
-  if (element.empty()) return std::nullopt;
-  std::string out;
-  out.reserve(element.size());
-  for (std::size_t i = 0; i < element.size(); ++i) {
-    const auto c = static_cast<unsigned char>(element[i]);
-    if (isAlnum(c)) {
-      out += element[i];
-      continue;
-    }
-    if (c != '_' || i + 2 >= element.size()) return std::nullopt;
-    const int hi = hexValue(element[i + 1]);
-    const int lo = hexValue(element[i + 2]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    const auto byte = static_cast<unsigned char>((hi << 4) | lo);
-    if (byte == 0 || isAlnum(byte)) return std::nullopt;
-    out += static_cast<char>(byte);
-    i += 2;
-  }
-  return out;
-}
-
 std::optional<std::uint64_t> parseElementNumber(std::string_view element) {
   if (element.empty() || element.size() > 19) return std::nullopt;
   if (element.size() > 1 && element.front() == '0') return std::nullopt;
@@ -81,12 +31,8 @@ std::optional<std::uint64_t> parseElementNumber(std::string_view element) {
   return n;
 }
 
-std::string machinePathById(std::string_view id) {
-  return std::string(kRootPath) + "/vm/id/" + escapePathElement(id);
-}
-
 std::string machinePathByKey(std::uint64_t key) {
-  return std::string(kRootPath) + "/vm/key/" + std::to_string(key);
+  return std::string(kRootPath) + "/" + std::string(elements::kMachines) + "/key/" + std::to_string(key);
 }
 
 ParsedPath parsePath(std::string_view path) {
@@ -107,25 +53,25 @@ ParsedPath parsePath(std::string_view path) {
     if (p.empty()) return out;  // "//" or a trailing "/": no valid object path
   }
   const auto n = parts.size();
-  if (parts[0] == "usb" || parts[0] == "window") {
+  if (parts[0] == elements::kUsbDevices || parts[0] == elements::kWindows) {
     if (n == 1) {
       out.kind = PathKind::kNode;
     } else if (n == 2) {
       const auto element = parseElementNumber(parts[1]);
       if (!element) return out;
       out.element = *element;
-      out.kind = parts[0] == "usb" ? PathKind::kUsbDevice : PathKind::kWindow;
+      out.kind = parts[0] == elements::kUsbDevices ? PathKind::kUsbDevice : PathKind::kWindow;
     }
     return out;
   }
-  if (parts[0] != "vm") return out;
+  if (parts[0] != elements::kMachines) return out;
   if (n == 1) {
     out.kind = PathKind::kNode;
     return out;
   }
-  if (parts[1] == "id") {
+  if (parts[1] == elements::kById) {
     out.selector = MachineSelector::kId;
-  } else if (parts[1] == "name") {
+  } else if (parts[1] == elements::kByName) {
     out.selector = MachineSelector::kName;
   } else if (parts[1] == "key") {
     out.selector = MachineSelector::kKey;
@@ -145,15 +91,15 @@ ParsedPath parsePath(std::string_view path) {
     out.machineText = std::move(*text);
   }
   out.machinePath =
-      std::string(kRootPath) + "/vm/" + std::string(parts[1]) + "/" + std::string(parts[2]);
+      std::string(kRootPath) + "/" + std::string(parts[0]) + "/" + std::string(parts[1]) + "/" + std::string(parts[2]);
   if (n == 3) {
     out.kind = PathKind::kMachine;
     return out;
   }
   PathKind sub = PathKind::kNone;
-  if (parts[3] == "serial") sub = PathKind::kSerialPort;
-  if (parts[3] == "file") sub = PathKind::kGuestFile;
-  if (parts[3] == "process") sub = PathKind::kGuestProcess;
+  if (parts[3] == elements::kSerialPorts) sub = PathKind::kSerialPort;
+  if (parts[3] == elements::kFiles) sub = PathKind::kGuestFile;
+  if (parts[3] == elements::kProcesses) sub = PathKind::kGuestProcess;
   if (sub == PathKind::kNone) return out;
   if (n == 4) {
     out.kind = PathKind::kNode;

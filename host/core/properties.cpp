@@ -27,10 +27,9 @@ Reply Dispatcher::properties(Target& target, const Request& request) {
     if (request.signature != "s") return Reply::failure(wrongSignature("s", request.signature));
     if (auto e = checkInterface(request.args[0])) return Reply::failure(*e);
     RecordBuilder all;
-    for (const auto& entry : propertyTable()) {
-      if (entry.kind != target.kind) continue;
-      auto value = property(target, entry);
-      if (auto* v = std::get_if<Value>(&value)) all.add(std::string(entry.name), std::move(*v));
+    for (const auto* entry : propertiesOf(target.kind)) {
+      auto value = property(target, *entry);
+      if (auto* v = std::get_if<Value>(&value)) all.add(std::string(entry->name), std::move(*v));
     }
     return Reply::of(std::move(all).build());
   }

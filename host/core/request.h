@@ -2,10 +2,12 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "host/core/value.h"
+#include "host/core/vocabulary.h"
 
 namespace qor::host {
 
@@ -20,6 +22,8 @@ struct Request {
 };
 
 struct HostError {
+  HostError(std::string_view errorName, std::string text)
+      : name(errorName), message(std::move(text)) {}
   std::string name;
   std::string message;
 };
@@ -35,9 +39,9 @@ struct Reply {
     r.values.push_back(std::move(v));
     return r;
   }
-  static Reply failure(std::string name, std::string message) {
+  static Reply failure(std::string_view name, std::string message) {
     Reply r;
-    r.error = HostError{std::move(name), std::move(message)};
+    r.error = HostError{name, std::move(message)};
     return r;
   }
   static Reply failure(HostError e) {
@@ -47,17 +51,6 @@ struct Reply {
   }
 };
 
-namespace error_names {
-inline constexpr const char* kUnknownObject = "org.freedesktop.DBus.Error.UnknownObject";
-inline constexpr const char* kUnknownInterface = "org.freedesktop.DBus.Error.UnknownInterface";
-inline constexpr const char* kUnknownMethod = "org.freedesktop.DBus.Error.UnknownMethod";
-inline constexpr const char* kUnknownProperty = "org.freedesktop.DBus.Error.UnknownProperty";
-inline constexpr const char* kInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
-inline constexpr const char* kPropertyReadOnly = "org.freedesktop.DBus.Error.PropertyReadOnly";
-inline constexpr const char* kInvalidState = "org.qor.Scripting1.Error.InvalidState";
-inline constexpr const char* kFailed = "org.qor.Scripting1.Error.Failed";
-inline constexpr const char* kNoValue = "org.qor.Scripting1.Error.NoValue";
-}  // namespace error_names
 
 inline HostError invalidArgs(std::string message) {
   return {error_names::kInvalidArgs, std::move(message)};
@@ -66,7 +59,7 @@ inline HostError invalidState(std::string message) {
   return {error_names::kInvalidState, std::move(message)};
 }
 inline HostError failed(std::string message) {
-  return {error_names::kFailed, std::move(message)};
+  return {error_names::kHostFailed, std::move(message)};
 }
 
 }  // namespace qor::host

@@ -1,5 +1,5 @@
 #include "host/core/arguments.h"
-#include "host/core/codes.h"
+#include "host/core/vocabulary.h"
 #include "host/core/dispatcher.h"
 
 namespace qor::host {
@@ -39,8 +39,8 @@ void Dispatcher::suspend(Target& target, const Request& request, Completion<Repl
 
 void Dispatcher::stop(Target& target, const Request& request, Completion<Reply> done) {
   const std::uint32_t method = *uint32Of(request.args[0]);
-  if (method != stop_method::kForce && method != stop_method::kKill &&
-      method != stop_method::kRequest) {
+  if (method != code(QorStopMethod::force) && method != code(QorStopMethod::kill) &&
+      method != code(QorStopMethod::request)) {
     done(Reply::failure(
         invalidArgs("The stop method must be 'FoRc' (force), 'KiLl' (kill) or 'ReQu' (request).")));
     return;
@@ -147,7 +147,7 @@ void Dispatcher::disconnectDevice(Target& target, const Request&, Completion<Rep
 
 void Dispatcher::closeWindow(Target& target, const Request& request, Completion<Reply> done) {
   const std::uint32_t saving = *uint32Of(request.args[0]);
-  if (saving != save_option::kNo && saving != save_option::kYes && saving != save_option::kAsk) {
+  if (saving != code(QorSaveOptions::no) && saving != code(QorSaveOptions::yes) && saving != code(QorSaveOptions::ask)) {
     done(Reply::failure(invalidArgs("The saving option must be 'yes ', 'no  ' or 'ask '.")));
     return;
   }

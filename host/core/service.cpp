@@ -17,6 +17,7 @@
 #include "host/core/dispatcher.h"
 #include "host/core/faults.h"
 #include "host/core/request_log.h"
+#include "support/dbus_names.h"
 
 namespace qor::host {
 namespace {
@@ -155,7 +156,7 @@ class Service {
       done(dispatcher_.substituteReply(request, fault->reply));
     } else if (fault->error || fault->action == FaultAction::kNone) {
       done(Reply::failure(
-          fault->error.value_or(error_names::kFailed),
+          fault->error ? *fault->error : std::string(error_names::kHostFailed),
           fault->error || !fault->message.empty() ? fault->message : "The request failed."));
     } else {
       dispatcher_.handle(request, std::move(done));
@@ -173,18 +174,19 @@ class Service {
       if (r >= 0) r = sd_bus_send(bus_, out, nullptr);
       sd_bus_message_unref(out);
       if (r >= 0) return;
-      sendError(call, error_names::kFailed, "The host could not send its answer.");
+      sendError(call, error_names::kHostFailed, "The host could not send its answer.");
       return;
     }
     const auto& e = *reply.error;
-    if (!isValidErrorName(e.name)) {
-      sendError(call, error_names::kFailed, e.message);
+    if (!support::isErrorName(e.name)) {
+      sendError(call, error_names::kHostFailed, e.message);
     } else if (sendError(call, e.name, e.message) < 0) {
-      sendError(call, error_names::kFailed, "The host could not send its answer.");
+      sendError(call, error_names::kHostFailed, "The host could not send its answer.");
     }
   }
 
-  int sendError(sd_bus_message* call, const std::string& name, const std::string& message) {
+  int sendError(sd_bus_message* call, std::string_view errorName, const std::string& message) {
+    const std::string name(errorName);
     sd_bus_error error{};  // SD_BUS_ERROR_NULL is a C compound literal
     sd_bus_error_set(&error, name.c_str(), message.empty() ? nullptr : message.c_str());
     const int r = sd_bus_reply_method_error(call, &error);

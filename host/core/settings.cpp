@@ -1,12 +1,8 @@
 #include "host/core/settings.h"
-#include "host/core/dbus_names.h"
+#include "support/dbus_names.h"
+#include "support/info_plist.h"
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
-#include <memory>
-
-#include <plist/plist.h>
 
 namespace qor::host {
 namespace {
@@ -30,26 +26,12 @@ std::string bundleBusName(const std::string& argv0) {
 
 }  // namespace
 
-bool isValidBusName(std::string_view name) { return isDottedName(name, true); }
-
 std::optional<std::string> bundleIdentifier(const std::filesystem::path& infoPlist) {
-  std::ifstream in(infoPlist, std::ios::binary);
-  if (!in) return std::nullopt;
-  const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (data.empty() || data.size() > 16 * 1024 * 1024) return std::nullopt;
-  plist_t root = nullptr;
-  plist_from_memory(data.data(), static_cast<uint32_t>(data.size()), &root);
-  if (!root) return std::nullopt;
-  std::unique_ptr<void, decltype(&plist_free)> owner(root, &plist_free);
-  if (plist_get_node_type(root) != PLIST_DICT) return std::nullopt;
-  plist_t item = plist_dict_get_item(root, "CFBundleIdentifier");
-  if (!item || plist_get_node_type(item) != PLIST_STRING) return std::nullopt;
-  std::uint64_t length = 0;
-  const char* text = plist_get_string_ptr(item, &length);
-  if (!text) return std::nullopt;
-  std::string name(text, static_cast<std::size_t>(length));
-  if (!isValidBusName(name)) return std::nullopt;
-  return name;
+  auto plist = support::readInfoPlist(infoPlist);
+  if (!plist || !plist->identifier || !support::isWellKnownBusName(*plist->identifier)) {
+    return std::nullopt;
+  }
+  return plist->identifier;
 }
 
 std::filesystem::path defaultWorldPath(const Environment& environment) {
@@ -101,7 +83,7 @@ std::variant<Settings, std::string> parseSettings(const std::vector<std::string>
   if (backend) s.backend = *backend;
   s.busName = busName && !busName->empty() ? *busName
                                            : bundleBusName(args.empty() ? std::string() : args[0]);
-  if (!isValidBusName(s.busName)) return "'" + s.busName + "' is not a valid bus name";
+  if (!support::isWellKnownBusName(s.busName)) return "'" + s.busName + "' is not a valid bus name";
   if (idle && !idle->empty()) {
     auto seconds = parseSeconds(*idle);
     if (!seconds) return "the idle timeout must be a number of seconds";

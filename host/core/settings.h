@@ -38,7 +38,6 @@ std::filesystem::path defaultWorldPath(const Environment& environment);
 // CFBundleIdentifier of an Info.plist, when it is readable and a valid bus name.
 std::optional<std::string> bundleIdentifier(const std::filesystem::path& infoPlist);
 
-bool isValidBusName(std::string_view name);
 
 inline constexpr const char* kUsage =
     "usage: qor-host [--backend NAME] [--hidden] [--world FILE] [--log FILE] [--bus-name NAME] "

@@ -8,15 +8,15 @@
 #include <system_error>
 
 #include "host/simulated/guest_path.h"
-#include "host/core/utf8_text.h"
-#include "scripting/base64.h"
+#include "support/utf8.h"
+#include "support/base64.h"
 
 namespace qor::host {
 namespace {
 
 std::variant<std::int64_t, HostError> startPosition(const OpenGuestFile& file, std::int64_t offset,
                                                     std::uint32_t whence) {
-  if (whence != kWhenceCurrent) {
+  if (whence != code(QorWhence::current)) {
     return invalidArgs("The only origin of an offset is the current position ('CuRr').");
   }
   std::int64_t start = 0;
@@ -36,7 +36,7 @@ std::variant<std::uint64_t, HostError> GuestFiles::open(std::uint64_t machineKey
                                                         const std::filesystem::path& root,
                                                         const std::string& guestPath,
                                                         std::uint32_t mode, bool updating) {
-  if (mode != kOpenForReading && mode != kOpenForWriting) {
+  if (mode != code(QorOpenMode::reading) && mode != code(QorOpenMode::writing)) {
     return invalidArgs("The open mode must be 'OpRo' (reading) or 'OpWo' (writing).");
   }
   std::error_code ec;
@@ -44,7 +44,7 @@ std::variant<std::uint64_t, HostError> GuestFiles::open(std::uint64_t machineKey
   UniqueFd rootFd(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (!rootFd) return ioFailure("The guest's files cannot be reached", errno);
 
-  const bool reading = mode == kOpenForReading;
+  const bool reading = mode == code(QorOpenMode::reading);
   int flags = updating ? O_RDWR : (reading ? O_RDONLY : O_WRONLY);
   if (!reading) flags |= O_CREAT;
   // Non-blocking, so that a FIFO cannot stall the host before it is refused below.
@@ -109,14 +109,14 @@ Reply GuestFiles::read(OpenGuestFile& file, std::int64_t offset, std::uint32_t w
   bytes.resize(got);
   if (!base64) {
     bool complete = true;
-    const auto usable = textPrefixLength(bytes, complete);
+    const auto usable = support::textPrefixLength(bytes, complete);
     if (!complete || (usable == 0 && !bytes.empty())) {
       return Reply::failure(failed("The file holds bytes that are not text; read it as base64."));
     }
     bytes.resize(usable);
   }
   file.position = at + static_cast<std::int64_t>(bytes.size());
-  return Reply::of(Value::string(base64 ? qor::base64Encode(bytes) : std::move(bytes)));
+  return Reply::of(Value::string(base64 ? qor::support::base64Encode(bytes) : std::move(bytes)));
 }
 
 Reply GuestFiles::write(OpenGuestFile& file, const std::string& data, std::int64_t offset,
@@ -127,7 +127,7 @@ Reply GuestFiles::write(OpenGuestFile& file, const std::string& data, std::int64
   const std::int64_t at = std::get<std::int64_t>(start);
   std::optional<std::string> decoded;
   if (base64) {
-    decoded = qor::base64Decode(data);
+    decoded = qor::support::base64Decode(data);
     if (!decoded) return Reply::failure(invalidArgs("The data is not valid base64 text."));
   }
   const std::string& bytes = base64 ? *decoded : data;

@@ -8,13 +8,11 @@
 #include <vector>
 
 #include "host/core/request.h"
+#include "host/core/vocabulary.h"
 #include "host/core/unique_fd.h"
 
 namespace qor::host {
 
-inline constexpr std::uint32_t kOpenForReading = 0x4F70526F;  // 'OpRo'
-inline constexpr std::uint32_t kOpenForWriting = 0x4F70576F;  // 'OpWo'
-inline constexpr std::uint32_t kWhenceCurrent = 0x43755272;   // 'CuRr'
 // A read asks for at most this much; a client may ask for less.
 inline constexpr std::int64_t kMaxReadLength = 16 * 1024 * 1024;
 

@@ -9,8 +9,8 @@
 
 #include "host/simulated/guest_path.h"
 #include "host/core/unique_fd.h"
-#include "host/core/utf8_text.h"
-#include "scripting/base64.h"
+#include "support/utf8.h"
+#include "support/base64.h"
 
 namespace qor::host {
 namespace {
@@ -104,9 +104,9 @@ Value GuestProcess::result() {
   if (state.exited) {
     record.add("exitCode", Value::int64(state.exitCode));
     record.add("outputData",
-               Value::string(base64 ? qor::base64Encode(state.output) : validText(state.output)));
+               Value::string(base64 ? qor::support::base64Encode(state.output) : support::validText(state.output)));
     record.add("errorData",
-               Value::string(base64 ? qor::base64Encode(state.error) : validText(state.error)));
+               Value::string(base64 ? qor::support::base64Encode(state.error) : support::validText(state.error)));
     // Only a stream that was cut says so; a missing key means the stream is whole.
     if (state.outputTruncated) record.add("outputTruncated", Value::boolean(true));
     if (state.errorTruncated) record.add("errorTruncated", Value::boolean(true));

@@ -1,14 +1,14 @@
-#include "host/core/codes.h"
+#include "host/core/vocabulary.h"
 #include "host/core/record_json.h"
 #include "host/simulated/simulated_backend.h"
-#include "scripting/base64.h"
+#include "support/base64.h"
 
 namespace qor::host {
 namespace {
 
 // Only a running guest has an agent to answer.
 std::optional<HostError> agentMissing(const Machine& m) {
-  if (m.status && *m.status == status::kStarted) return std::nullopt;
+  if (m.status && *m.status == code(QorStatus::started)) return std::nullopt;
   return invalidState("The guest agent is not running.");
 }
 
@@ -42,7 +42,7 @@ void SimulatedBackend::execute(MachineKey key, ExecuteArgs args, Completion<Gues
   launch.capture = args.capture;
   launch.root = world_.guestRootOf(m);
   if (args.base64) {
-    auto decoded = qor::base64Decode(args.input);
+    auto decoded = qor::support::base64Decode(args.input);
     if (!decoded) return done(invalidArgs("The input is not valid base64 text."));
     launch.input = std::move(*decoded);
   } else {

@@ -1,6 +1,6 @@
 #include <random>
 
-#include "host/core/codes.h"
+#include "host/core/vocabulary.h"
 #include "host/simulated/machine_copy.h"
 #include "host/simulated/simulated_backend.h"
 
@@ -15,15 +15,15 @@ bool hasStatus(const Machine& m, std::uint32_t s) {
 
 void SimulatedBackend::start(MachineKey key, bool saving, bool recovery, Completion<Done> done) {
   Machine& m = *find(key);
-  if (hasStatus(m, status::kStarted) || hasStatus(m, status::kStarting) ||
-      hasStatus(m, status::kResuming)) {
+  if (hasStatus(m, code(QorStatus::started)) || hasStatus(m, code(QorStatus::starting)) ||
+      hasStatus(m, code(QorStatus::resuming))) {
     return done(invalidState("The virtual machine is already running."));
   }
-  if (!hasStatus(m, status::kStopped) && !hasStatus(m, status::kPaused)) {
+  if (!hasStatus(m, code(QorStatus::stopped)) && !hasStatus(m, code(QorStatus::paused))) {
     return done(invalidState("The virtual machine cannot be started in its current state."));
   }
   // Starting a stopped machine and resuming a paused one are the same request.
-  m.status = status::kStarted;
+  m.status = code(QorStatus::started);
   m.lastStart = StartRecord{saving, recovery};
   changed_ = true;
   done(Done{});
@@ -31,14 +31,14 @@ void SimulatedBackend::start(MachineKey key, bool saving, bool recovery, Complet
 
 void SimulatedBackend::suspend(MachineKey key, bool saving, Completion<Done> done) {
   Machine& m = *find(key);
-  if (hasStatus(m, status::kStopped)) return done(invalidState("The virtual machine is not running."));
-  if (hasStatus(m, status::kPaused) || hasStatus(m, status::kPausing)) {
+  if (hasStatus(m, code(QorStatus::stopped))) return done(invalidState("The virtual machine is not running."));
+  if (hasStatus(m, code(QorStatus::paused)) || hasStatus(m, code(QorStatus::pausing))) {
     return done(invalidState("The virtual machine is already suspended."));
   }
-  if (!hasStatus(m, status::kStarted)) {
+  if (!hasStatus(m, code(QorStatus::started))) {
     return done(invalidState("The virtual machine cannot be suspended in its current state."));
   }
-  m.status = status::kPaused;
+  m.status = code(QorStatus::paused);
   m.lastSuspendSaving = saving;
   changed_ = true;
   done(Done{});
@@ -46,11 +46,11 @@ void SimulatedBackend::suspend(MachineKey key, bool saving, Completion<Done> don
 
 void SimulatedBackend::stop(MachineKey key, std::uint32_t method, Completion<Done> done) {
   Machine& m = *find(key);
-  if (hasStatus(m, status::kStopped)) return done(invalidState("The virtual machine is not running."));
-  if (!hasStatus(m, status::kStarted) && !hasStatus(m, status::kPaused)) {
+  if (hasStatus(m, code(QorStatus::stopped))) return done(invalidState("The virtual machine is not running."));
+  if (!hasStatus(m, code(QorStatus::started)) && !hasStatus(m, code(QorStatus::paused))) {
     return done(invalidState("The virtual machine cannot be stopped in its current state."));
   }
-  m.status = status::kStopped;
+  m.status = code(QorStatus::stopped);
   m.lastStopMethod = method;
   releaseGuest(m);
   changed_ = true;
@@ -59,7 +59,7 @@ void SimulatedBackend::stop(MachineKey key, std::uint32_t method, Completion<Don
 
 void SimulatedBackend::remove(MachineKey key, Completion<Done> done) {
   Machine& m = *find(key);
-  if (!hasStatus(m, status::kStopped)) {
+  if (!hasStatus(m, code(QorStatus::stopped))) {
     return done(invalidState("The virtual machine must be stopped before it can be deleted."));
   }
   releaseGuest(m);
@@ -72,7 +72,7 @@ void SimulatedBackend::remove(MachineKey key, Completion<Done> done) {
 void SimulatedBackend::duplicate(MachineKey key, std::optional<std::string> name,
                                  Completion<Done> done) {
   const Machine& source = *find(key);
-  if (!hasStatus(source, status::kStopped)) {
+  if (!hasStatus(source, code(QorStatus::stopped))) {
     return done(invalidState("The virtual machine must be stopped before it can be duplicated."));
   }
   static std::mt19937_64 random{std::random_device{}()};

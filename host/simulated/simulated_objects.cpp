@@ -1,14 +1,14 @@
 #include <algorithm>
 
-#include "host/core/codes.h"
-#include "host/core/text_equal.h"
+#include "host/core/vocabulary.h"
+#include "support/text_equal.h"
 #include "host/simulated/simulated_backend.h"
 
 namespace qor::host {
 
 void SimulatedBackend::connectUsb(std::size_t index, MachineKey key, Completion<Done> done) {
   const Machine* machine = find(key);
-  if (!machine || !machine->status || *machine->status != status::kStarted) {
+  if (!machine || !machine->status || *machine->status != code(QorStatus::started)) {
     done(invalidState("The virtual machine is not running."));
     return;
   }
@@ -18,7 +18,7 @@ void SimulatedBackend::connectUsb(std::size_t index, MachineKey key, Completion<
   }
   UsbDevice& device = world_.usbDevices[index];
   if (device.connectedTo) {
-    if (textEqual(*device.connectedTo, *machine->id)) {
+    if (support::canonicallyEqual(*device.connectedTo, *machine->id)) {
       done(Done{});
       return;
     }

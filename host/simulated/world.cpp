@@ -1,7 +1,7 @@
 #include "host/simulated/world.h"
 
 #include "host/core/object_path.h"
-#include "host/core/text_equal.h"
+#include "support/text_equal.h"
 
 namespace qor::host {
 
@@ -10,8 +10,8 @@ const World::Index& World::index() const {
     index_.byId.clear();
     index_.byName.clear();
     for (std::size_t i = 0; i < machines.size(); ++i) {
-      if (machines[i].id) index_.byId.emplace(canonicalText(*machines[i].id), i);  // first wins
-      if (machines[i].name) index_.byName.emplace(canonicalText(*machines[i].name), i);
+      if (machines[i].id) index_.byId.emplace(support::canonicalText(*machines[i].id), i);  // first wins
+      if (machines[i].name) index_.byName.emplace(support::canonicalText(*machines[i].name), i);
     }
     index_.valid = true;
   }
@@ -20,13 +20,13 @@ const World::Index& World::index() const {
 
 const Machine* World::machineById(std::string_view id) const {
   const auto& byId = index().byId;
-  auto it = byId.find(canonicalText(id));
+  auto it = byId.find(support::canonicalText(id));
   return it == byId.end() ? nullptr : &machines[it->second];
 }
 
 const Machine* World::machineByName(std::string_view name) const {
   const auto& byName = index().byName;
-  auto it = byName.find(canonicalText(name));
+  auto it = byName.find(support::canonicalText(name));
   return it == byName.end() ? nullptr : &machines[it->second];
 }
 
@@ -40,7 +40,7 @@ const Machine* World::machineByKey(std::uint64_t key) const {
 std::string World::pathOf(const Machine& machine) const {
   // A machine without an id, or one whose id an earlier machine shares, cannot be named by id.
   if (machine.id && machineById(*machine.id) == &machine) {
-    return machinePathById(*machine.id);
+    return contract::machinePathWithID(*machine.id);
   }
   return machinePathByKey(machine.key);
 }

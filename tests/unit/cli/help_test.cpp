@@ -5,8 +5,11 @@
 
 #include "cli/help.h"
 #include "parse_support.h"
+#include "entry/command_tree.h"
 
 namespace qor::cli {
+
+using entry::rootCommand;
 namespace {
 
 using testing::seen;

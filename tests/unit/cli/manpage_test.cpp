@@ -12,8 +12,11 @@
 #include "cli/completion.h"
 #include "cli/manpage.h"
 #include "parse_support.h"
+#include "entry/command_tree.h"
 
 namespace qor::cli {
+
+using entry::rootCommand;
 namespace {
 
 // What a reader sees of a marked-up fragment once the fonts and escapes are applied.

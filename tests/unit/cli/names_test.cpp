@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "cli/command_table.h"
-#include "cli/utf8.h"
+#include "support/utf8.h"
+#include "entry/command_tree.h"
 
 namespace qor::cli {
+
+using entry::rootCommand;
 namespace {
 
 TEST(Names, DeriveFromTypeAndPropertyNames) {
@@ -45,7 +48,7 @@ TEST(Utf8, EachIllFormedSubsequenceBecomesOneReplacementCharacter) {
       {"\xF0\x9F\x98\xC3\xA9", r + "\xC3\xA9"},  // the next character survives
   };
   for (const auto& [bytes, text] : cases) {
-    EXPECT_EQ(sanitizeUtf8(bytes), text) << ::testing::PrintToString(bytes);
+    EXPECT_EQ(support::sanitizeUtf8(bytes), text) << ::testing::PrintToString(bytes);
   }
 }
 

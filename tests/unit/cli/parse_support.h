@@ -6,6 +6,7 @@
 
 #include "cli/command_table.h"
 #include "cli/parser.h"
+#include "entry/command_tree.h"
 
 namespace qor::cli::testing {
 
@@ -18,7 +19,7 @@ struct Seen {
 };
 
 inline ParseOutcome parse(const std::vector<std::string>& words, std::size_t width = 80) {
-  return parseCommandLine(rootCommand(), words, width);
+  return parseCommandLine(entry::rootCommand(), words, width);
 }
 
 inline Seen seen(const std::vector<std::string>& words, std::size_t width = 80) {

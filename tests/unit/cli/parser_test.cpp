@@ -1,10 +1,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "cli/utf8.h"
+#include "support/utf8.h"
 #include "parse_support.h"
+#include "entry/command_tree.h"
 
 namespace qor::cli {
+
+using entry::rootCommand;
 namespace {
 
 using ::testing::ElementsAre;
@@ -186,7 +189,7 @@ TEST(Parser, InvalidUtf8BecomesReplacementCharacters) {
                           "de",
                           "vm"})
                         .err;
-  EXPECT_EQ(sanitizeUtf8(err), err);
+  EXPECT_EQ(support::sanitizeUtf8(err), err);
   EXPECT_NE(err.find("'--h\xEF\xBF\xBD"
                      "de'"),
             std::string::npos)

@@ -77,7 +77,7 @@ inline World worldFrom(const char* json, std::filesystem::path folder) {
 }
 
 inline std::string vmById(const std::string& id) {
-  return machinePathById(id);
+  return contract::machinePathWithID(id);
 }
 inline std::string vmByName(const std::string& name) {
   return std::string(kRoot) + "/vm/name/" + escapePathElement(name);

@@ -7,7 +7,7 @@
 
 #include "host/simulated/process_runner.h"
 #include "host_test_support.h"
-#include "scripting/base64.h"
+#include "support/base64.h"
 
 namespace qor::host {
 namespace {
@@ -108,7 +108,7 @@ TEST_F(SpawnTest, FindsProgramsByTheirKindOfPath) {
   for (const char* missing : {"no-such-program", "../../bin/sh", "bin"}) {
     auto found = locateProgram(missing, programEnvironment({}), root);
     ASSERT_TRUE(std::holds_alternative<HostError>(found)) << missing;
-    EXPECT_EQ(std::get<HostError>(found).name, error_names::kFailed);
+    EXPECT_EQ(std::get<HostError>(found).name, error_names::kHostFailed);
   }
   auto notFound = launcher_->launch([&] {
     ProgramLaunch s = launchOf("/bin/echo", {});
@@ -172,7 +172,7 @@ TEST(ExecuteTest, ScriptedResultsAnswerInOrderRepeatingTheLast) {
   const std::string third = *textOf(answer(host.handle(
       call(vmById("M1"), kVmInterface, "Execute",
            {Value::string("/bin/true"), Value::stringArray({}), Value::stringArray({"A=1"}),
-            Value::string(qor::base64Encode("in")), Value::boolean(true), Value::boolean(true)}))));
+            Value::string(qor::support::base64Encode("in")), Value::boolean(true), Value::boolean(true)}))));
   ASSERT_EQ(launcher.launched.size(), 1u);
   EXPECT_EQ(launcher.launched[0].input, "in");
   EXPECT_EQ(launcher.launched[0].environment,

@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "scripting/object_model.h"
-#include "scripting/object_path.h"
+#include "contract/object_path.h"
+#include "wire/value_codec.h"
 #include "test_support.h"
 
 namespace qor::scripting {
@@ -25,7 +26,7 @@ class BridgeTest : public ::testing::Test {
     ASSERT_NE(application_, nullptr);
     application_->setDelegate(&delegate_);
   }
-  QorVirtualMachine machine() { return QorVirtualMachine(application_->bridge(), kMachine); }
+  QorVirtualMachine machine() { return QorVirtualMachine(application_->channel(), kMachine); }
   std::string onlyDescription() {
     EXPECT_EQ(delegate_.errors.size(), 1u);
     return delegate_.errors.empty() ? "" : delegate_.errors.front().localizedDescription;
@@ -70,7 +71,7 @@ TEST_F(BridgeTest, MethodsCarryTheirArgumentsWithTheContractsTypes) {
   const auto process = machine().executeAt("/bin/echo", {"a b", ""}, {"X=1"}, "aGk=", true, true);
   ASSERT_TRUE(process);
   EXPECT_EQ(process->path(), "/org/qor/Scripting1/p/1");
-  QorWindow(application_->bridge(), kRoot + "/window/1").closeSaving(QorSaveOptions::no, {});
+  QorWindow(application_->channel(), kRoot + "/window/1").closeSaving(QorSaveOptions::no, {});
   machine().duplicateWithProperties(
       {{"configuration", RecordValue{Record{{"name", RecordValue{std::string("Copy")}}}}}});
   machine().stopBy(QorStopMethod::kill);
@@ -88,8 +89,11 @@ TEST_F(BridgeTest, MethodsCarryTheirArgumentsWithTheContractsTypes) {
   ASSERT_GE(sd_bus_message_read(received[1].message.get(), "us", &saving, &file), 0);
   EXPECT_EQ(saving, 0x6E6F2020u);
   EXPECT_STREQ(file, "");  // no file
-  Record properties;
-  ASSERT_GE(readRecord(received[2].message.get(), properties), 0);
+  contract::Value sent;
+  ASSERT_GE(wire::readValue(received[2].message.get(), sent), 0);
+  const auto read = recordOf(sent);
+  ASSERT_TRUE(read);
+  const Record& properties = *read;
   const auto* configuration = std::get_if<Record>(&find(properties, "configuration")->value);
   ASSERT_NE(configuration, nullptr);
   EXPECT_EQ(*find(*configuration, "name")->text(), "Copy");
@@ -126,7 +130,7 @@ TEST_F(BridgeTest, ErrorRepliesBecomePlatformErrorsWithTheHostsMessage) {
 
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     delegate_.errors.clear();
-    const QorVirtualMachine vm(application_->bridge(), kRoot + "/vm/id/" + std::to_string(i));
+    const QorVirtualMachine vm(application_->channel(), kRoot + "/vm/id/" + std::to_string(i));
     EXPECT_FALSE(vm.name());
     ASSERT_EQ(delegate_.errors.size(), 1u) << cases[i].name;
     const PlatformError& error = delegate_.errors.front();
@@ -175,7 +179,7 @@ TEST_F(BridgeTest, RepliesOfAnotherTypeAreFailedRequestsWithEmptyResults) {
   expectWrongType(!machine().openFileAt("/f", QorOpenMode::writing, false),
                   "The request VirtualMachine.OpenFile failed: the reply has an unexpected type "
                   "(expected o, got s) (OSStatus error -1700.)");
-  expectWrongType(!QorGuestProcess(application_->bridge(), kRoot + "/p/1").getResult(),
+  expectWrongType(!QorGuestProcess(application_->channel(), kRoot + "/p/1").getResult(),
                   "The request GuestProcess.GetResult failed: the reply has an unexpected type "
                   "(expected a{sv}, got nothing) (OSStatus error -1700.)");
 }

@@ -7,8 +7,6 @@
 namespace qor::scripting {
 namespace {
 
-using testing::StandardErrorCapture;
-
 constexpr const char* kNote =
     "NOTE: qorctl does not work from SSH sessions or before logging in.\n";
 
@@ -37,10 +35,16 @@ TEST(EventErrorHandler, WritesOneTwoOrThreeLinesInOrder) {
       {"only other user-info keys", error(NSOSStatusErrorDomain, -10000, {{"Reason", "x"}}),
        "Error from event: The request X.Y failed.\n"},
   };
+  EventErrorHandler handler;
+  std::string written;
+  handler.setWriter([&](std::string_view line) {
+    written += line;
+    written += '\n';
+  });
   for (const auto& c : cases) {
-    StandardErrorCapture capture;
-    sharedEventErrorHandler().eventDidFail(c.error);
-    EXPECT_EQ(capture.finish(), c.expected) << c.label;
+    written.clear();
+    handler.eventDidFail(c.error);
+    EXPECT_EQ(written, c.expected) << c.label;
   }
 }
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "scripting/api_error.h"
-#include "scripting/object_path.h"
+#include "contract/object_path.h"
 #include "test_support.h"
 
 namespace qor::scripting {
@@ -24,13 +24,13 @@ std::map<std::string, ScriptedHost::Handler> machineHost(const std::vector<Machi
   std::map<std::string, ScriptedHost::Handler> ids;
   std::map<std::string, ScriptedHost::Handler> names;
   for (const auto& machine : machines) {
-    listed.push_back(machinePathWithID(machine.id));
-    ids.emplace(machinePathWithID(machine.id), replyText(machine.id));
-    names.emplace(machinePathWithID(machine.id), replyText(machine.name));
+    listed.push_back(contract::machinePathWithID(machine.id));
+    ids.emplace(contract::machinePathWithID(machine.id), replyText(machine.id));
+    names.emplace(contract::machinePathWithID(machine.id), replyText(machine.name));
   }
   for (const auto& machine : machines) {  // emplace keeps the first machine of a name
-    ids.emplace(machinePathWithName(machine.name), replyText(machine.id));
-    names.emplace(machinePathWithName(machine.name), replyText(machine.name));
+    ids.emplace(contract::machinePathWithName(machine.name), replyText(machine.id));
+    names.emplace(contract::machinePathWithName(machine.name), replyText(machine.name));
   }
   return {{"Get.VirtualMachines", replyPaths(listed)},
           {"Get.Id", byPath(ids)},

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "scripting/api_command.h"
 #include "scripting/api_error.h"
 #include "scripting/bridge.h"
@@ -13,14 +15,19 @@ namespace {
 namespace fs = std::filesystem;
 using namespace testing;
 
+// Failed requests land on standard error, as they do in qorctl.
+void toStandardError(std::string_view line) {
+  std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+}
+
 class ProbeCommand : public QorAPICommand {
  public:
-  explicit ProbeCommand(cli::EnvironmentOptions options) : options_(options) {}
-  const cli::EnvironmentOptions& environment() const override { return options_; }
+  explicit ProbeCommand(Environment options) : options_(options) {}
+  const Environment& environment() const override { return options_; }
   int execute(QorApplication& application) override {
     executed = true;
     delegate = application.delegate();
-    launchFlags = application.bridge().launchFlags();
+    launchFlags = dynamic_cast<Bridge&>(application.channel()).launchFlags();
     return 7;
   }
 
@@ -29,14 +36,14 @@ class ProbeCommand : public QorAPICommand {
   std::uint32_t launchFlags = 0;
 
  private:
-  cli::EnvironmentOptions options_;
+  Environment options_;
 };
 
 TEST(RunSequence, NoApplicationObjectRaisesBeforeAnythingElse) {
   TemporaryFolder folder;
   ProbeCommand command({});
   try {
-    command.runWithHost(folder.path() / "Missing.app");
+    command.runWithHost(folder.path() / "Missing.app", toStandardError);
     ADD_FAILURE() << "no error";
   } catch (const APIError& error) {
     EXPECT_EQ(error.which(), APIError::Case::applicationNotFound);
@@ -58,7 +65,7 @@ class RunSequenceWithHost : public ::testing::Test {
 TEST_F(RunSequenceWithHost, WithoutHideTheBodyRunsWithFlagsAndHandlerAndNothingSent) {
   ScriptedHost host(busName_, {});
   ProbeCommand command({.debug = true, .hide = false});
-  EXPECT_EQ(command.runWithHost(bundle_), 7);
+  EXPECT_EQ(command.runWithHost(bundle_, toStandardError), 7);
   EXPECT_TRUE(command.executed);
   EXPECT_EQ(command.delegate, &sharedEventErrorHandler());
   EXPECT_EQ(command.launchFlags, 0x00100001u);
@@ -79,7 +86,7 @@ TEST_F(RunSequenceWithHost, HideClosesOnlyTheFirstWindowNamedQor) {
        {"Close", replyNothing()}});
   ProbeCommand command({.debug = true, .hide = true});
   StandardErrorCapture capture;
-  EXPECT_EQ(command.runWithHost(bundle_), 7);
+  EXPECT_EQ(command.runWithHost(bundle_, toStandardError), 7);
   EXPECT_EQ(capture.finish(),
             "Error from event: The request Window.Name failed: "
             "org.freedesktop.DBus.Error.UnknownObject (OSStatus error -1728.)\n"
@@ -100,7 +107,7 @@ TEST_F(RunSequenceWithHost, HideWithoutAWindowListStillSwitchesOffAutoTerminatio
                                {"Get.Windows", replyError("org.qor.Scripting1.Error.Failed", "")}});
   ProbeCommand command({.debug = false, .hide = true});
   StandardErrorCapture capture;
-  EXPECT_EQ(command.runWithHost(bundle_), 7);
+  EXPECT_EQ(command.runWithHost(bundle_, toStandardError), 7);
   capture.finish();
   host.stop();
   const auto received = host.received();

@@ -282,9 +282,9 @@ std::vector<std::string> textArguments(const ReceivedRequest& request) {
   sd_bus_message_rewind(m, 1);
   char type = 0;
   while (sd_bus_message_peek_type(m, &type, nullptr) > 0 && type == 's') {
-    std::string text;
-    if (readText(m, text) < 0) break;
-    texts.push_back(text);
+    const char* text = nullptr;
+    if (sd_bus_message_read_basic(m, 's', &text) <= 0) break;
+    texts.emplace_back(text);
   }
   return texts;
 }

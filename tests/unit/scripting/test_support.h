@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "scripting/bus_message.h"
+#include "scripting/bridge.h"
 #include "scripting/event_error_handler.h"
 
 namespace qor::scripting::testing {

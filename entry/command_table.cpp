@@ -1,0 +1,164 @@
+// The declarations of every command: names, abstracts, discussions, members and help texts. The
+// parser, the help screens, the usage lines and the completion scripts are all derived from this
+// one table, so a text changed here changes everywhere.
+
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "cli/command_table.h"
+#include "cli/errors.h"
+#include "cli/output.h"
+#include "commands/commands.h"
+#include "entry/command_tree.h"
+
+namespace qor::entry {
+namespace {
+
+using namespace cli;
+
+// Builds the leaf command with its factory and runs it, reporting on standard error.
+template <commands::CommandPtr (*make)(const ParsedArguments&)>
+int buildAndRun(const ParsedArguments& arguments) {
+  return make(arguments)->run([](std::string_view line) { standardErrorStream().write(line); });
+}
+
+ArgSpec flag(std::string property, std::string help, char shortName = 0) {
+  return {ArgKind::flag, std::move(property), shortName, std::move(help)};
+}
+
+ArgSpec positional(std::string property, std::string help) {
+  return {ArgKind::positional, std::move(property), 0, std::move(help), true};
+}
+
+// The option group `EnvironmentOptions`, expanded where a command holds its `environment`.
+std::vector<ArgSpec> environment() {
+  return {flag("debug", "Show debug logging.", 'd'), flag("hide", "Hide the main Qor window.")};
+}
+
+// The option group `VMIdentifier`, expanded where a command holds its `identifer`.
+ArgSpec identifier() {
+  return positional("identifier", "Either the UUID or the complete name of the virtual machine.");
+}
+
+std::vector<ArgSpec> members(std::vector<ArgSpec> own, bool withIdentifier = true) {
+  std::vector<ArgSpec> all = environment();
+  if (withIdentifier) all.push_back(identifier());
+  for (auto& member : own) all.push_back(std::move(member));
+  return all;
+}
+
+CommandSpec leaf(std::string typeName, Runner run, std::string abstract,
+                 std::vector<ArgSpec> memberList, std::string explicitName = "") {
+  CommandSpec declared;
+  declared.typeName = std::move(typeName);
+  declared.run = run;
+  declared.explicitName = std::move(explicitName);
+  declared.abstract = std::move(abstract);
+  declared.members = std::move(memberList);
+  return declared;
+}
+
+CommandSpec group(std::string typeName, std::string abstract, std::vector<CommandSpec> subs) {
+  CommandSpec declared;
+  declared.typeName = std::move(typeName);
+  declared.abstract = std::move(abstract);
+  declared.subcommands = std::move(subs);
+  return declared;
+}
+
+// The three ways to stop are exclusive; with none given, --force is the default its help names.
+void validateStopStyle(ParsedArguments& arguments) {
+  int given = 0;
+  for (const char* style : {"force", "kill", "request"}) {
+    if (arguments.flag(style)) ++given;
+  }
+  if (given > 1) throw CommandError("You can only specify one of: --force, --kill, or --request");
+  if (given == 0) arguments.setFlag("force", true);
+}
+
+CommandSpec stop() {
+  CommandSpec declared =
+      leaf("Stop", buildAndRun<commands::makeStop>, "Shuts down a running virtual machine.",
+           members({flag("force", "Force stop by sending a power off event (default)"),
+                    flag("kill", "Force kill the VM process"),
+                    flag("request", "Request power down from guest operating system")}));
+  declared.validate = validateStopStyle;
+  return declared;
+}
+
+CommandSpec attach() {
+  ArgSpec index{ArgKind::option, "index", 0, "Index of the serial device to attach to."};
+  index.integer = true;
+  return leaf("Attach", buildAndRun<commands::makeAttach>, "Redirect the serial input/output to this terminal.", members({index}));
+}
+
+CommandSpec file() {
+  return group(
+      "File", "Guest agent file operations.",
+      {leaf("FilePull", buildAndRun<commands::makeFilePull>, "Fetches a file from the guest and output it to stdout.",
+            members({positional("path", "Path of the file to pull on the guest.")}), "pull"),
+       leaf("FilePush", buildAndRun<commands::makeFilePush>, "Uploads the contents of stdin to the guest.",
+            members({positional("path", "Destination path on the guest.")}), "push")});
+}
+
+CommandSpec exec() {
+  CommandSpec declared = leaf(
+      "Exec", buildAndRun<commands::makeExec>, "Execute an application on the guest.",
+      members(
+          {flag("input", "Read in standard input and forward it to the guest."),
+           {ArgKind::repeatedOption, "env", 0,
+            "Set a single environment variable in the format NAME=VALUE"},
+           {ArgKind::remainingOption, "cmd", 0, "Command line to execute on the guest.", true}}));
+  declared.discussion = "The return value of the command will be returned from this tool.";
+  return declared;
+}
+
+CommandSpec ipAddress() {
+  CommandSpec declared =
+      leaf("IPAddress", buildAndRun<commands::makeIPAddress>,
+           "List all IP addresses associated with network interfaces on the guest.",
+           members({}));
+  declared.discussion = "IPv4 addresses (if available) will be listed before any IPv6 address.";
+  return declared;
+}
+
+CommandSpec usb() {
+  ArgSpec device = positional(
+      "device",
+      "Device identifier either as a VID:PID pair (e.g. DEAD:BEEF) or a location (e.g. 4).");
+  return group("USB", "USB device handling.",
+               {leaf("USBList", buildAndRun<commands::makeUSBList>, "List connected devices.", members({}, false), "list"),
+                leaf("USBConnect", buildAndRun<commands::makeUSBConnect>, "Connect a USB device to a virtual machine.", members({device}),
+                     "connect"),
+                leaf("USBDisconnect", buildAndRun<commands::makeUSBDisconnect>, "Disconnect a USB device from a virtual machine.",
+                     members({device}, false), "disconnect")});
+}
+
+CommandSpec buildRoot() {
+  CommandSpec root = group(
+      "QorCtl", "CLI tool for controlling Qor virtual machines.",
+      {leaf("List", buildAndRun<commands::makeList>, "Enumerate all registered virtual machines.", members({}, false)),
+       leaf("Status", buildAndRun<commands::makeStatus>, "Query the status of a virtual machine.", members({})),
+       leaf("Start", buildAndRun<commands::makeStart>, "Start a virtual machine or resume a suspended virtual machine.",
+            members({flag("attach", "Attach to the first serial port after start.", 'a'),
+                     flag("disposable", "Run VM as a snapshot and do not save changes to disk."),
+                     flag("recovery", "Boot a VM in recovery mode.")})),
+       leaf("Suspend", buildAndRun<commands::makeSuspend>, "Suspend running a virtual machine to memory.",
+            members({flag("saveState", "Save the VM state to disk after suspending.", 's')})),
+       stop(), attach(), file(), exec(), ipAddress(),
+       leaf("Clone", buildAndRun<commands::makeClone>, "Clone an existing virtual machine.",
+            members({{ArgKind::option, "name", 0, ""}})),
+       leaf("Delete", buildAndRun<commands::makeDelete>, "Delete a virtual machine (there is no confirmation).", members({})), usb()});
+  root.explicitName = "qorctl";
+  return root;
+}
+
+}  // namespace
+
+const cli::CommandSpec& rootCommand() {
+  static const CommandSpec root = buildRoot();
+  return root;
+}
+
+}  // namespace qor::entry

@@ -1,0 +1,41 @@
+#include "scripting/reply_values.h"
+
+namespace qor::scripting {
+
+std::optional<std::string> textOf(const contract::Value& value) {
+  if (const auto* text = contract::textOf(value)) return *text;
+  return std::nullopt;
+}
+
+std::optional<bool> booleanOf(const contract::Value& value) {
+  return contract::booleanOf(value);
+}
+
+std::optional<std::uint32_t> codeOf(const contract::Value& value) {
+  return contract::uint32Of(value);
+}
+
+std::optional<std::int64_t> integerOf(const contract::Value& value) {
+  if (value.type() != 'x') return std::nullopt;
+  return contract::signedOf(value);
+}
+
+std::optional<std::vector<std::string>> textsOf(const contract::Value& value) {
+  const auto* elements = contract::elementsOf(value);
+  if (elements == nullptr || value.type() != 'a') return std::nullopt;
+  std::vector<std::string> texts;
+  texts.reserve(elements->size());
+  for (const auto& element : *elements) {
+    const auto* text = contract::textOf(element);
+    if (text == nullptr) return std::nullopt;
+    texts.push_back(*text);
+  }
+  return texts;
+}
+
+bool invoke(ScriptingChannel& channel, const std::string& path, const contract::MethodSpec& spec,
+            std::vector<contract::Value> arguments) {
+  return channel.call(Request::method(path, spec, std::move(arguments))).has_value();
+}
+
+}  // namespace qor::scripting

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "contract/members.h"
+#include "contract/value.h"
+
+namespace qor::scripting {
+
+class EventDelegate;
+
+// One request to the host: a method of one of the object's interfaces, or the read of one of
+// its properties (Properties.Get), as the contract declares it.
+struct Request {
+  std::string path;
+  contract::ObjectClass objectClass = contract::ObjectClass::application;
+  std::string_view member;  // the method, or the property's name
+  bool isProperty = false;
+  std::string_view argumentSignature;  // of all the method's arguments together
+  std::string_view replySignature;     // of the property's value, or of the method's whole reply
+  std::vector<contract::Value> arguments;
+
+  static Request property(std::string path, const contract::PropertySpec& spec);
+  static Request method(std::string path, const contract::MethodSpec& spec,
+                        std::vector<contract::Value> arguments = {});
+  // "VirtualMachine", "Application", …
+  std::string_view interfaceShortName() const { return contract::shortName(objectClass); }
+};
+
+// What the object model sends its requests through: the platform's scripting framework, which
+// the bridge stands in for on the bus, or a fake in tests. Every failed request is told to the
+// delegate (when there is one) and yields an empty result.
+class ScriptingChannel {
+ public:
+  virtual ~ScriptingChannel() = default;
+
+  // The answer's values (a property's value alone) when it came with the expected types;
+  // nullopt when the request failed.
+  virtual std::optional<std::vector<contract::Value>> call(const Request& request) = 0;
+
+  virtual void setDelegate(EventDelegate* delegate) = 0;
+  virtual EventDelegate* delegate() const = 0;
+  virtual void setLaunchFlags(std::uint32_t flags) = 0;
+};
+
+}  // namespace qor::scripting
