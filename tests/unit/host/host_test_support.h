@@ -4,15 +4,19 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <variant>
 #include <vector>
 
-#include "host/host.h"
-#include "host/world_json.h"
+#include "host/simulated/direct_host.h"
+#include "host/simulated/world_json.h"
 
 namespace qor::host::testing {
+
+// The bus side and the simulated backend, answering at once.
+using Host = DirectHost;
 
 inline constexpr const char* kRoot = "/org/qor/Scripting1";
 inline constexpr const char* kVmInterface = "org.qor.Scripting1.VirtualMachine";
@@ -51,8 +55,16 @@ class FakeLauncher : public ProcessLauncher {
  public:
   struct Fake : RunningProcess {
     ProcessSnapshot state;
+    std::function<void()> onExit;
     ProcessSnapshot snapshot() const override { return state; }
     bool exited() const override { return state.exited; }
+    void whenExited(std::function<void()> callback) override { onExit = std::move(callback); }
+    // The program ends now, as the event loop would see it.
+    void finish(ProcessSnapshot end) {
+      state = std::move(end);
+      state.exited = true;
+      if (auto c = std::exchange(onExit, nullptr)) c();
+    }
   };
   std::variant<std::unique_ptr<RunningProcess>, HostError> launch(
       const ProgramLaunch& launch) override {
@@ -60,9 +72,11 @@ class FakeLauncher : public ProcessLauncher {
     if (failWith) return *failWith;
     auto p = std::make_unique<Fake>();
     p->state = next;
+    started.push_back(p.get());
     return std::unique_ptr<RunningProcess>(std::move(p));
   }
   std::vector<ProgramLaunch> launched;
+  std::vector<Fake*> started;  // owned by the host; valid while it keeps the process
   ProcessSnapshot next{true, 0, "", ""};
   std::optional<HostError> failWith;
 };
@@ -74,7 +88,7 @@ inline World worldFrom(const char* json, std::filesystem::path folder) {
 }
 
 inline std::string vmById(const std::string& id) {
-  return machinePathById(id);
+  return contract::machinePathWithID(id);
 }
 inline std::string vmByName(const std::string& name) {
   return std::string(kRoot) + "/vm/name/" + escapePathElement(name);

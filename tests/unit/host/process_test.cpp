@@ -5,7 +5,7 @@
 #include <chrono>
 #include <fstream>
 
-#include "host/process_runner.h"
+#include "host/simulated/process_runner.h"
 #include "host_test_support.h"
 #include "support/base64.h"
 
@@ -108,7 +108,7 @@ TEST_F(SpawnTest, FindsProgramsByTheirKindOfPath) {
   for (const char* missing : {"no-such-program", "../../bin/sh", "bin"}) {
     auto found = locateProgram(missing, programEnvironment({}), root);
     ASSERT_TRUE(std::holds_alternative<HostError>(found)) << missing;
-    EXPECT_EQ(std::get<HostError>(found).name, error_names::kFailed);
+    EXPECT_EQ(std::get<HostError>(found).name, error_names::kHostFailed);
   }
   auto notFound = launcher_->launch([&] {
     ProgramLaunch s = launchOf("/bin/echo", {});
@@ -128,6 +128,17 @@ TEST_F(SpawnTest, DroppingARunningProgramEndsIt) {
   const auto before = std::chrono::steady_clock::now();
   process.reset();  // kills and reaps
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+}
+
+TEST_F(SpawnTest, AStreamCutAtTheCaptureLimitSaysSo) {
+  // Exactly the limit on standard output is whole; one byte more on standard error is cut.
+  const auto state = run(launchOf(
+      "sh", {"-c", "head -c " + std::to_string(kMaxCapturedBytes) + " /dev/zero; head -c " +
+                       std::to_string(kMaxCapturedBytes + 1) + " /dev/zero >&2"}));
+  EXPECT_EQ(state.output.size(), kMaxCapturedBytes);
+  EXPECT_FALSE(state.outputTruncated);
+  EXPECT_EQ(state.error.size(), kMaxCapturedBytes);
+  EXPECT_TRUE(state.errorTruncated);
 }
 
 TEST(ExecuteTest, ScriptedResultsAnswerInOrderRepeatingTheLast) {
