@@ -39,8 +39,13 @@ class Exec final : public MachineCommand {
         cmd_(arguments.values("cmd")) {}
 
   int execute(scripting::QorApplication& application) override {
-    // The program is the first word; without one nothing may be sent.
+    // The program is the first word; without one, or with an empty one, nothing may be sent
+    // (the host would refuse it, and the refusal would read as a missing machine).
     if (cmd_.empty()) throw cli::CommandError("No command to execute: --cmd needs the program.");
+    if (cmd_.front().empty()) {
+      throw cli::CommandError(
+          "The program to execute is an empty word: the first word after --cmd must name it.");
+    }
     auto machine = findMachine(application);
     const std::string input = input_ ? cli::readStandardInputToEnd() : std::string();
     const std::vector<std::string> arguments(cmd_.begin() + 1, cmd_.end());

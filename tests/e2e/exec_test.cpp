@@ -152,12 +152,32 @@ TEST_F(ExecTest, AFailedExecuteOrResultNeverReadsAsSuccess) {
   EXPECT_TRUE(processRequests("GetResult").empty());
 }
 
-TEST_F(ExecTest, AnEmptyCommandSendsNothing) {
+TEST_F(ExecTest, NoProgramOrAnEmptyOneSendsNothing) {
   realGuest();
-  const auto result = run({"exec", kId, "--cmd"});
-  EXPECT_NE(result.status, 0);
-  EXPECT_THAT(result.err, testing::StartsWith("Error: "));
-  EXPECT_TRUE(requests().empty());
+  const std::string emptyProgram =
+      "Error: The program to execute is an empty word: the first word after --cmd must name "
+      "it.\n";
+  const struct {
+    std::vector<std::string> words;
+    std::string err;
+    int status;
+  } cases[] = {
+      // No word at all is the parser's to refuse, as a wrong command line.
+      {{"--cmd"}, "Error: Missing value for '--cmd <cmd> ...'\n", 64},
+      {{"--cmd", ""}, emptyProgram, 1},
+      {{"--cmd=", "-c", "true"}, emptyProgram, 1},
+      {{"--input", "--cmd", "", "x"}, emptyProgram, 1},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> words{"exec", kId};
+    words.insert(words.end(), c.words.begin(), c.words.end());
+    SCOPED_TRACE(testing::PrintToString(words));
+    const auto result = run(words, "input");
+    EXPECT_THAT(result.err, testing::StartsWith(c.err));
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(requests().empty());  // not even the machine lookup
+  }
 }
 
 TEST_F(ExecTest, AnUnknownMachineReadsNoInput) {
