@@ -15,19 +15,45 @@ namespace {
 using scripting::find;
 using scripting::Record;
 
-// The guest's stream from a final result: nothing when the key is missing or not text.
-// Undecodable text is reported rather than dropped silently.
-std::optional<std::string> streamOf(const Record& result, std::string_view key,
-                                    std::string_view stream, bool& intact) {
-  const auto* value = find(result, key);
-  if (value == nullptr || value->text() == nullptr) return std::nullopt;
-  auto bytes = base64Decode(*value->text());
-  if (!bytes) {
-    intact = false;
-    cli::standardErrorStream().write("Error: The guest program's " + std::string(stream) +
+// One of the guest program's streams, from the final result.
+struct GuestStream {
+  std::string_view name;             // "standard output", "standard error"
+  std::optional<std::string> bytes;  // nothing when the key is missing, not text, or undecodable
+  bool undecodable = false;
+  bool cut = false;  // the host kept only the first part of what the program wrote
+};
+
+GuestStream streamOf(const Record& result, std::string_view dataKey, std::string_view cutKey,
+                     std::string_view name) {
+  GuestStream stream{name, std::nullopt};
+  const auto* cut = find(result, cutKey);
+  stream.cut = cut != nullptr && cut->boolean() != nullptr && *cut->boolean();
+  const auto* value = find(result, dataKey);
+  if (value == nullptr || value->text() == nullptr) return stream;
+  stream.bytes = base64Decode(*value->text());
+  stream.undecodable = !stream.bytes;
+  return stream;
+}
+
+// Undecodable text is reported rather than dropped silently; true when the stream was written.
+bool writeStream(const GuestStream& stream, void (*write)(std::string_view)) {
+  if (stream.undecodable) {
+    cli::standardErrorStream().write("Error: The guest program's " + std::string(stream.name) +
                                      " is not valid base64; it was not written.");
+    return false;
   }
-  return bytes;
+  if (stream.bytes) write(*stream.bytes);
+  return true;
+}
+
+// A cut stream is lost data: said after both streams, so the guest's own error output stays whole.
+bool reportCut(const GuestStream& stream) {
+  if (!stream.cut || stream.undecodable) return false;
+  const std::size_t received = stream.bytes ? stream.bytes->size() : 0;
+  cli::standardErrorStream().write("Error: The guest program's " + std::string(stream.name) +
+                                   " was cut after " + std::to_string(received) +
+                                   " bytes by the host; the rest was not received.");
+  return true;
 }
 
 class Exec final : public MachineCommand {
@@ -57,11 +83,15 @@ class Exec final : public MachineCommand {
     const auto* code = find(result, "exitCode");
     const std::int64_t exitCode = code != nullptr && code->integer() ? *code->integer() : 0;
 
-    bool intact = true;
-    if (auto out = streamOf(result, "outputData", "standard output", intact))
-      cli::writeStandardOutput(*out);
-    if (auto err = streamOf(result, "errorData", "standard error", intact))
-      cli::writeStandardError(*err);
+    const auto out = streamOf(result, "outputData", "outputTruncated", "standard output");
+    const auto err = streamOf(result, "errorData", "errorTruncated", "standard error");
+    bool intact = writeStream(out, cli::writeStandardOutput);
+    intact = writeStream(err, cli::writeStandardError) && intact;
+    // Both run, so each cut stream is named.
+    const bool outCut = reportCut(out);
+    const bool errCut = reportCut(err);
+    intact = intact && !outCut && !errCut;
+    // Incomplete output never reads as success; a failed guest program keeps its own code.
     const int status = exitStatusFor(exitCode);
     return status == 0 && !intact ? kRequestFailed : status;
   }

@@ -129,6 +129,52 @@ TEST_F(ExecTest, UndecodableOutputIsReportedNotDroppedSilently) {
   EXPECT_EQ(result.status, 1);
 }
 
+TEST_F(ExecTest, AStreamTheHostCutIsWrittenReportedAndNeverReadsAsSuccess) {
+  const std::string outCut =
+      "Error: The guest program's standard output was cut after 2 bytes by the host; the rest "
+      "was not received.\n";
+  const std::string errCut =
+      "Error: The guest program's standard error was cut after 3 bytes by the host; the rest "
+      "was not received.\n";
+  struct Case {
+    const char* record;
+    std::string err;
+    int status;
+  };
+  const Case cases[] = {
+      {R"({"exitCode": 0, "outputTruncated": true})", "err" + outCut, 1},
+      // A failed guest program keeps its own code: it is not 0 either way.
+      {R"({"exitCode": 3, "errorTruncated": true})", "err" + errCut, 3},
+      {R"({"exitCode": 0, "outputTruncated": true, "errorTruncated": true})",
+       "err" + outCut + errCut, 1},
+      // false, or a flag of another type, says nothing about a cut.
+      {R"({"exitCode": 0, "outputTruncated": false, "errorTruncated": false})", "err", 0},
+      {R"({"exitCode": 0, "outputTruncated": "yes", "errorTruncated": 1})", "err", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.record);
+    TearDown();
+    SetUp();
+    json record = json::parse(c.record);
+    record["hasExited"] = true;
+    record["outputData"] = "aGk=";
+    record["errorData"] = "ZXJy";
+    scriptResults(json::array({record}));
+    const auto result = run({"exec", kId, "--cmd", "x"});
+    EXPECT_EQ(result.out, "hi");
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.status, c.status);
+  }
+
+  // Nothing received of a cut stream is still a cut, after 0 bytes.
+  TearDown();
+  SetUp();
+  scriptResults(json::parse(R"([{"hasExited": true, "outputTruncated": true}])"));
+  const auto nothing = run({"exec", kId, "--cmd", "x"});
+  EXPECT_THAT(nothing.err, HasSubstr("standard output was cut after 0 bytes"));
+  EXPECT_EQ(nothing.status, 1);
+}
+
 TEST_F(ExecTest, AFailedExecuteOrResultNeverReadsAsSuccess) {
   scriptResults(json::parse(R"([{"hasExited": false}])"));
   setWorld({{"machines", {vm(kId, "guest", "StSc"), vm("off", "off", "StSa")}},
