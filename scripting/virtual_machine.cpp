@@ -1,6 +1,8 @@
 #include "scripting/bridge.h"
 #include "scripting/bus_message.h"
+#include "scripting/message_size.h"
 #include "scripting/object_model.h"
+#include "scripting/object_path.h"
 
 namespace qor::scripting {
 
@@ -116,6 +118,20 @@ std::optional<QorGuestProcess> QorVirtualMachine::executeAt(
   });
   if (!process) return std::nullopt;
   return QorGuestProcess(*bridge_, *process);
+}
+
+std::size_t QorVirtualMachine::executeInputCapacity(
+    const std::string& path, const std::vector<std::string>& arguments,
+    const std::vector<std::string>& environment) const {
+  const std::size_t header = methodCallHeaderSize(bridge_->bundleInfo().identifier, path_,
+                                                  hostInterface(kInterface), "Execute", "sasassbb");
+  MarshalledSize before;
+  before.text(path).texts(arguments).texts(environment).align(4);
+  // The input's length and NUL around its base64 text, then the two Booleans, which a text of
+  // whole base64 quanta leaves three bytes short of their alignment.
+  const std::size_t fixed = header + before.bytes() + 4 + 1 + 3 + 8;
+  if (fixed >= kLargestMessage) return 0;
+  return (kLargestMessage - fixed) / 4 * 3;
 }
 
 std::optional<std::vector<std::string>> QorVirtualMachine::queryIp() const {

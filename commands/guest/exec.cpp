@@ -73,8 +73,10 @@ class Exec final : public MachineCommand {
           "The program to execute is an empty word: the first word after --cmd must name it.");
     }
     auto machine = findMachine(application);
-    const std::string input = input_ ? cli::readStandardInputToEnd() : std::string();
     const std::vector<std::string> arguments(cmd_.begin() + 1, cmd_.end());
+    const std::string input =
+        input_ ? readInput(machine.executeInputCapacity(cmd_.front(), arguments, env_))
+               : std::string();
     auto process =
         machine.executeAt(cmd_.front(), arguments, env_, base64Encode(input), true, true);
     if (!process) throw scripting::APIError::virtualMachineNotFound();
@@ -97,6 +99,25 @@ class Exec final : public MachineCommand {
   }
 
  private:
+  // All of standard input, when one request can carry it. A larger input is refused before
+  // anything is sent (the bus would drop the connection instead of answering), and before it is
+  // read whole: a regular file tells its size, anything else is read only up to the limit.
+  static std::string readInput(std::size_t capacity) {
+    const auto tooLarge = [&](const std::string& size) {
+      return cli::CommandError("The input is too large: " + size +
+                               ", and one request carries at most " + std::to_string(capacity) +
+                               " bytes of input (the bus takes messages below 128 MiB, and "
+                               "base64 makes the input a third larger). Nothing was sent.");
+    };
+    if (const auto remaining = cli::standardInputFileRemaining();
+        remaining && *remaining > capacity) {
+      throw tooLarge(std::to_string(*remaining) + " bytes");
+    }
+    std::string input = cli::readStandardInputToEnd(capacity);
+    if (input.size() > capacity) throw tooLarge("more than " + std::to_string(capacity) + " bytes");
+    return input;
+  }
+
   // Polls with no pause until "hasExited" is anything but a false Boolean.
   static Record waitForExit(const scripting::QorGuestProcess& process) {
     for (;;) {

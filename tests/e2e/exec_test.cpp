@@ -1,3 +1,7 @@
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
 #include "tests/e2e/harness.h"
 
 using namespace qor::e2e;
@@ -70,6 +74,53 @@ TEST_F(ExecTest, InputIsReadOnlyWhenAskedAndPassesByteExact) {
   clearRequests();
   ASSERT_EQ(run({"exec", kId, "--input", "--cmd", "cat"}, "").status, 0);
   EXPECT_EQ(processRequests("Execute")[0].args[3], "");
+}
+
+TEST_F(ExecTest, InputNoRequestCanCarryIsRefusedBeforeAnythingIsSent) {
+  realGuest();
+  const auto input = dir() / "input.bin";
+  const auto fromFileOf = [&](std::uintmax_t size) {
+    std::ofstream(input, std::ios::binary | std::ios::trunc).close();
+    std::filesystem::resize_file(input, size);  // sparse: no disk is used
+    RunOptions options;
+    options.inputFile = input;
+    clearRequests();
+    return run({"exec", kId, "--input", "--cmd", "wc", "-c"}, options);
+  };
+  const std::regex refusal(
+      "Error: The input is too large: (more than )?([0-9]+) bytes, and one request carries at "
+      "most ([0-9]+) bytes of input \\(the bus takes messages below 128 MiB, and base64 makes "
+      "the input a third larger\\)\\. Nothing was sent\\.\n");
+  std::smatch words;
+
+  const auto refused = fromFileOf(200'000'000);
+  ASSERT_TRUE(std::regex_match(refused.err, words, refusal)) << refused.err;
+  EXPECT_EQ(words[2], "200000000");  // a file tells its size
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(processRequests("Execute").empty());
+  // 128 MiB as base64, less the rest of the request.
+  const std::uintmax_t limit = std::stoull(words[3]);
+  EXPECT_GT(limit, 100'600'000u);
+  EXPECT_LT(limit, (128u << 20) / 4 * 3);
+
+  // The limit is exact: one byte more is refused, the limit itself reaches the program whole.
+  const auto oneMore = fromFileOf(limit + 1);
+  ASSERT_TRUE(std::regex_match(oneMore.err, words, refusal)) << oneMore.err;
+  EXPECT_EQ(words[2], std::to_string(limit + 1));
+  EXPECT_TRUE(processRequests("Execute").empty());
+  const auto carried = fromFileOf(limit);
+  EXPECT_EQ(carried.err, "");
+  EXPECT_EQ(carried.out, std::to_string(limit) + "\n");
+  EXPECT_EQ(carried.status, 0);
+
+  // A pipe is read only up to the limit.
+  clearRequests();
+  const auto piped =
+      run({"exec", kId, "--input", "--cmd", "wc", "-c"}, std::string(limit + 1, 'x'));
+  ASSERT_TRUE(std::regex_match(piped.err, words, refusal)) << piped.err;
+  EXPECT_EQ(words[1], "more than ");
+  EXPECT_EQ(words[2], std::to_string(limit));
+  EXPECT_TRUE(processRequests("Execute").empty());
 }
 
 TEST_F(ExecTest, PollsWithoutPauseUntilTheProgramHasExited) {
