@@ -58,14 +58,23 @@ class Bridge {
   bool call(const Request& request, const ReplyReader& read = {});
 
  private:
+  // Failures on this side of the bus: nothing, or nothing usable, came back from it.
+  enum class LocalFailure { none, notBuilt, notSent, notReceived, timedOut, disconnected };
+
+  // A reply; or an error reply, the answer of the host or of the bus daemon; or a local failure.
   struct Outcome {
     MessagePtr reply;
     std::string errorName;
     std::string errorMessage;
+    LocalFailure local = LocalFailure::none;
+    int error = 0;  // the errno of a local failure
   };
 
   bool connect();
   Outcome deliver(const Request& request);
+  Outcome exchange(sd_bus_message* message);
+  Outcome localFailure(LocalFailure failure, int error) const;
+  std::string localReason(const Outcome& outcome) const;
   bool launch();
   bool accept(const Request& request, sd_bus_message* reply, const ReplyReader& read);
   void fail(const Request& request, std::string_view reason, std::int64_t code,
