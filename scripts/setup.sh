@@ -10,6 +10,9 @@ packages=(
   dbus-daemon dbus-bin systemd
   bash-completion zsh fish man-db groff-base time
   clang libclang-rt-14-dev hyperfine
+  # llvm-symbolizer, which turns addresses in sanitizer reports and libFuzzer's output into
+  # names; clang only recommends it, and recommends are not installed.
+  llvm-14
 )
 
 missing=()
