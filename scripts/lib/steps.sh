@@ -28,7 +28,8 @@ step() {
 }
 
 # build_step LABEL NAME COMMAND...: like step, for a build whose log gets ninja's "[n/m]" lines;
-# shows how far it is: one line kept up to date on a terminal, else a line every 20 seconds.
+# shows how far it is: one line kept up to date on a terminal, else a line every 20 seconds
+# (STEP_PROGRESS_SECONDS) while the count moves.
 build_step() {
   local label=$1 log=$_step_logs/$2.log status=0
   shift 2
@@ -43,7 +44,7 @@ build_step() {
     local text="  $progress steps ($((100 * ${progress%/*} / ${progress#*/}))%)"
     if [ -t 1 ]; then
       printf '\r%s' "$text"
-    elif [ "$progress" != "$shown" ] && [ $((SECONDS - last_print)) -ge 20 ]; then
+    elif [ "$progress" != "$shown" ] && [ $((SECONDS - last_print)) -ge "${STEP_PROGRESS_SECONDS:-20}" ]; then
       echo "$text"
       last_print=$SECONDS
     else
