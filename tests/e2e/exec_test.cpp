@@ -108,10 +108,13 @@ TEST_F(ExecTest, InputNoRequestCanCarryIsRefusedBeforeAnythingIsSent) {
   ASSERT_TRUE(std::regex_match(oneMore.err, words, refusal)) << oneMore.err;
   EXPECT_EQ(words[2], std::to_string(limit + 1));
   EXPECT_TRUE(processRequests("Execute").empty());
-  const auto carried = fromFileOf(limit);
-  EXPECT_EQ(carried.err, "");
-  EXPECT_EQ(carried.out, std::to_string(limit) + "\n");
-  EXPECT_EQ(carried.status, 0);
+  // An instrumented host takes longer than the bus's timeout over a request of 128 MiB.
+  if (!kSanitizedBuild) {
+    const auto carried = fromFileOf(limit);
+    EXPECT_EQ(carried.err, "");
+    EXPECT_EQ(carried.out, std::to_string(limit) + "\n");
+    EXPECT_EQ(carried.status, 0);
+  }
 
   // A pipe is read only up to the limit.
   clearRequests();
