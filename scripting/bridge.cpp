@@ -107,7 +107,6 @@ bool Bridge::connect() {
 }
 
 Bridge::Outcome Bridge::deliver(const Request& request) {
-  Outcome outcome;
   const std::string interface = hostInterface(request.interfaceName);
   sd_bus_message* raw = nullptr;
   int r =
@@ -168,9 +167,7 @@ Bridge::Outcome Bridge::exchange(sd_bus_message* message) {
 Bridge::Outcome Bridge::localFailure(LocalFailure failure, int error) const {
   Outcome outcome;
   // However it shows, a connection that is gone is the one cause worth naming.
-  const bool lost = failure != LocalFailure::notBuilt && failure != LocalFailure::timedOut &&
-                    sd_bus_is_open(bus_) <= 0;
-  outcome.local = lost ? LocalFailure::disconnected : failure;
+  outcome.local = sd_bus_is_open(bus_) <= 0 ? LocalFailure::disconnected : failure;
   outcome.error = error;
   return outcome;
 }
