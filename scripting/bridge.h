@@ -47,16 +47,26 @@ class Bridge final : public ScriptingChannel {
   std::optional<bool> hostIsRunning();
 
   std::optional<std::vector<contract::Value>> call(const Request& request) override;
+  std::size_t textCapacity(const Request& request, std::size_t index) const override;
 
  private:
+  // Failures on this side of the bus: nothing, or nothing usable, came back from it.
+  enum class LocalFailure { none, notBuilt, notSent, notReceived, timedOut, disconnected };
+
+  // A reply; or an error reply, the answer of the host or of the bus daemon; or a local failure.
   struct Outcome {
     MessagePtr reply;
     std::string errorName;
     std::string errorMessage;
+    LocalFailure local = LocalFailure::none;
+    int error = 0;  // the errno of a local failure
   };
 
   bool connect();
   Outcome deliver(const Request& request);
+  Outcome exchange(sd_bus_message* message);
+  Outcome localFailure(LocalFailure failure, int error) const;
+  std::string localReason(const Outcome& outcome) const;
   bool launch();
   std::optional<std::vector<contract::Value>> accept(const Request& request,
                                                      sd_bus_message* reply);

@@ -17,6 +17,9 @@ packages=(
   qemu-system-x86 qemu-utils busybox-static cpio e2fsprogs jq util-linux
   libglib2.0-0 libpcre2-8-0 libnuma1 liburing2 libudev1
   debhelper dpkg-dev fakeroot lintian
+  # llvm-symbolizer, which turns addresses in sanitizer reports and libFuzzer's output into
+  # names; clang only recommends it, and recommends are not installed.
+  llvm
 )
 
 missing=()
