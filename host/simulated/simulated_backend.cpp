@@ -45,9 +45,7 @@ std::optional<MachineInfo> SimulatedBackend::machine(MachineKey key) {
 
 std::vector<UsbDeviceInfo> SimulatedBackend::usbDevices() {
   std::vector<UsbDeviceInfo> out;
-  for (const auto& d : world_.usbDevices) {
-    out.push_back({d.id, d.name, d.manufacturerName, d.productName, d.vendorId, d.productId});
-  }
+  for (const auto& d : world_.usbDevices) out.push_back(d);
   return out;
 }
 

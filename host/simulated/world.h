@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/core/backend.h"
 #include "host/core/json.h"
 
 namespace qor::host {
@@ -45,13 +46,8 @@ struct Machine {
   Json extra = Json::object();
 };
 
-struct UsbDevice {
-  std::optional<std::int64_t> id;
-  std::optional<std::string> name;
-  std::optional<std::string> manufacturerName;
-  std::optional<std::string> productName;
-  std::optional<std::int64_t> vendorId;
-  std::optional<std::int64_t> productId;
+// What the host tells of a device, and where the world keeps it.
+struct UsbDevice : UsbDeviceInfo {
   std::optional<std::string> connectedTo;  // id of the machine holding the device
   Json extra = Json::object();
 };
