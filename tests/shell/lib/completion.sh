@@ -161,6 +161,8 @@ for i in {1..400}; do
 done
 zpty -d typed
 ZSH
+# The stand-ins write beside the file and rename it, so the file the typing script waits for is
+# never seen half written.
 typed_stand_in='qorctl() { printf "%s\n" "$@" >"$QOR_TYPED_OUT.part" && mv "$QOR_TYPED_OUT.part" "$QOR_TYPED_OUT"; }'
 cat >"$work/typed.bashrc" <<BASH
 PS1='READY> '
@@ -186,11 +188,11 @@ typed() {
       ;;
     zsh) command="ZDOTDIR=${work@Q}/typed-zdot zsh -i" ;;
     fish)
-      command="fish --no-config -i -C 'function fish_prompt; echo -n \"READY> \"; end' -C 'function qorctl; printf \"%s\n\" \$argv >\$QOR_TYPED_OUT; end'"
+      command="fish --no-config -i -C 'function fish_prompt; echo -n \"READY> \"; end' -C 'function qorctl; printf \"%s\n\" \$argv >\$QOR_TYPED_OUT.part; and mv \$QOR_TYPED_OUT.part \$QOR_TYPED_OUT; end'"
       if [[ -n $completion_fish_script ]]; then
         command+=" -C 'source ${completion_fish_script@Q}'"
       else
-        command="XDG_DATA_DIRS=${completion_prefix@Q}/share fish -i -C 'function fish_prompt; echo -n \"READY> \"; end' -C 'function qorctl; printf \"%s\n\" \$argv >\$QOR_TYPED_OUT; end'"
+        command="XDG_DATA_DIRS=${completion_prefix@Q}/share fish -i -C 'function fish_prompt; echo -n \"READY> \"; end' -C 'function qorctl; printf \"%s\n\" \$argv >\$QOR_TYPED_OUT.part; and mv \$QOR_TYPED_OUT.part \$QOR_TYPED_OUT; end'"
       fi
       ;;
   esac

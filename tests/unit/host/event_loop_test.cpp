@@ -45,7 +45,7 @@ TEST_F(EventLoopTest, TasksPostedFromWorkerThreadsRunOnTheLoopThread) {
       for (int i = 0; i < kTasks; ++i) {
         loop_->post([&, t, i] {
           if (std::this_thread::get_id() != loopThread) ++elsewhere;
-          seen[t].push_back(i);
+          seen[static_cast<std::size_t>(t)].push_back(i);
         });
       }
     });
