@@ -4,8 +4,19 @@
 #include <variant>
 #include <vector>
 
-#include "host/host_service.h"
-#include "host/settings.h"
+#include "host/core/service.h"
+#include "host/core/settings.h"
+#include "host/simulated/spawning_backend.h"
+
+namespace {
+
+// Every backend the host can serve from; the first is the default.
+std::optional<qor::host::BackendFactory> backendFor(const qor::host::Settings& s) {
+  if (s.backend == "simulated") return qor::host::simulatedBackend(s.world);
+  return std::nullopt;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv, argv + argc);
@@ -22,5 +33,11 @@ int main(int argc, char** argv) {
     std::cout << qor::host::kUsage;
     return 0;
   }
-  return qor::host::runHostService(s);
+  const auto backend = backendFor(s);
+  if (!backend) {
+    std::cerr << "qor-host: unknown backend '" << s.backend << "' (known: simulated)\n"
+              << qor::host::kUsage;
+    return 64;
+  }
+  return qor::host::runHostService(s, *backend);
 }
