@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing and touring qorctl needs.
+# Installs every Debian package that building, testing, packaging and touring qorctl needs.
 # Idempotent: when everything is present it returns without touching apt.
 set -euo pipefail
 
@@ -16,6 +16,10 @@ packages=(
   libvirt-daemon libvirt-daemon-driver-qemu libvirt-clients libvirt-dev libvirt-doc
   qemu-system-x86 qemu-utils busybox-static cpio e2fsprogs jq util-linux
   libglib2.0-0 libpcre2-8-0 libnuma1 liburing2 libudev1
+  debhelper dpkg-dev fakeroot lintian
+  # llvm-symbolizer, which turns addresses in sanitizer reports and libFuzzer's output into
+  # names; clang only recommends it, and recommends are not installed.
+  llvm
 )
 
 missing=()
