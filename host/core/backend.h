@@ -93,6 +93,10 @@ class Backend {
  public:
   virtual ~Backend() = default;
 
+  // Why the backend cannot answer at all (its VM manager cannot be reached), asked before every
+  // request that names an object; the request is then answered with this error.
+  virtual std::optional<HostError> unavailable() { return std::nullopt; }
+
   // Machines in list order. The id and name lookups answer the first machine, in that order,
   // whose id (name) equals the text under canonical equivalence.
   virtual std::vector<MachineKey> machines() = 0;

@@ -170,6 +170,11 @@ void Dispatcher::handle(const Request& request, Completion<Reply> done) {
     done(Reply::failure(unknownObject(PathKind::kNone)));
     return;
   }
+  // A VM manager the host cannot reach answers nothing, and says why.
+  if (auto e = backend_.unavailable()) {
+    done(Reply::failure(*e));
+    return;
+  }
   auto resolved = resolve(parsed, request.sender);
   if (auto* e = std::get_if<HostError>(&resolved)) {
     done(Reply::failure(*e));

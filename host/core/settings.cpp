@@ -45,13 +45,15 @@ std::filesystem::path defaultWorldPath(const Environment& environment) {
 }
 
 std::variant<Settings, std::string> parseSettings(const std::vector<std::string>& args,
-                                                  const Environment& environment) {
+                                                  const Environment& environment,
+                                                  const HostConf& conf) {
   Settings s;
   std::optional<std::string> world = environment("QOR_SIM_WORLD");
   std::optional<std::string> log = environment("QOR_SIM_LOG");
   std::optional<std::string> busName = environment("QOR_SIM_BUS_NAME");
   std::optional<std::string> idle = environment("QOR_SIM_IDLE_TIMEOUT");
-  std::optional<std::string> backend;
+  std::optional<std::string> backend = conf.backend;
+  std::optional<std::string> connect = conf.connect;
   for (std::size_t i = 1; i < args.size(); ++i) {
     std::string arg = args[i];
     std::optional<std::string> value;
@@ -66,6 +68,7 @@ std::variant<Settings, std::string> parseSettings(const std::vector<std::string>
     }
     std::optional<std::string>* target = nullptr;
     if (arg == "--backend") target = &backend;
+    if (arg == "--connect") target = &connect;
     if (arg == "--world") target = &world;
     if (arg == "--log") target = &log;
     if (arg == "--bus-name") target = &busName;
@@ -81,6 +84,7 @@ std::variant<Settings, std::string> parseSettings(const std::vector<std::string>
       world && !world->empty() ? std::filesystem::path(*world) : defaultWorldPath(environment);
   if (log && !log->empty()) s.log = *log;
   if (backend) s.backend = *backend;
+  if (connect && !connect->empty()) s.connect = *connect;
   s.busName = busName && !busName->empty() ? *busName
                                            : bundleBusName(args.empty() ? std::string() : args[0]);
   if (!support::isWellKnownBusName(s.busName)) return "'" + s.busName + "' is not a valid bus name";
