@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "fuzz/checks.h"
-#include "host/world_json.h"
+#include "host/simulated/world_json.h"
 
 namespace qor::fuzz {
 namespace {

@@ -5,8 +5,8 @@
 #include <variant>
 
 #include "fuzz/request_decoder.h"
-#include "host/guest_process.h"
-#include "host/world.h"
+#include "host/simulated/guest_process.h"
+#include "host/simulated/world.h"
 
 namespace qor::fuzz {
 

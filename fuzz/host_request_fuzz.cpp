@@ -19,7 +19,7 @@
 #include "fuzz/checks.h"
 #include "fuzz/host_fixture.h"
 #include "fuzz/request_decoder.h"
-#include "host/host.h"
+#include "host/simulated/direct_host.h"
 
 namespace {
 
@@ -137,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   if (touched) sandbox.reset();
   touched = false;
-  qor::host::Host host(world, launcher);
+  qor::host::DirectHost host(world, launcher);
   qor::fuzz::Vocabulary vocabulary = known;
   // Each request comes from its own slice, the slices separated by kSeparator, so a change to
   // one request leaves the others as they were and inputs combine request by request.

@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "fuzz/checks.h"
-#include "host/codes.h"
-#include "host/object_path.h"
+#include "host/core/vocabulary.h"
+#include "host/core/object_path.h"
 
 namespace qor::fuzz {
 namespace {
@@ -92,9 +92,9 @@ constexpr std::array kProperties = {
     "ProductId", "name",      "configuration",
 };
 
-constexpr std::array kOpenModes = {code("OpRo"), code("OpWo")};
-constexpr std::array kStopMethods = {code("FoRc"), code("KiLl"), code("ReQu")};
-constexpr std::array kSavings = {code("no  "), code("yes "), code("ask ")};
+constexpr std::array kOpenModes = {fourCharCode("OpRo"), fourCharCode("OpWo")};
+constexpr std::array kStopMethods = {fourCharCode("FoRc"), fourCharCode("KiLl"), fourCharCode("ReQu")};
+constexpr std::array kSavings = {fourCharCode("no  "), fourCharCode("yes "), fourCharCode("ask ")};
 
 constexpr std::array<std::int64_t, 9> kIntegers = {
     0,
@@ -184,7 +184,7 @@ class Decoder {
   std::string machinePath() {
     switch (in_.ConsumeIntegralInRange(0, 3)) {
       case 0:
-        return host::machinePathById(pick(vocabulary_.machineIds));
+        return host::contract::machinePathWithID(pick(vocabulary_.machineIds));
       case 1:
         return std::string(kRoot) + "/vm/name/" +
                host::escapePathElement(pick(vocabulary_.machineNames));
@@ -330,7 +330,7 @@ class Decoder {
       case kStopMethod:
         return in_.PickValueInArray(kStopMethods);
       case kWhence:
-        return code("CuRr");
+        return fourCharCode("CuRr");
       case kSaving:
         return in_.PickValueInArray(kSavings);
       default:

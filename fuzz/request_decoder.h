@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "host/request.h"
-#include "host/value.h"
+#include "host/core/request.h"
+#include "host/core/value.h"
 
 namespace qor::fuzz {
 

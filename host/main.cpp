@@ -4,15 +4,36 @@
 #include <variant>
 #include <vector>
 
-#include "host/host_service.h"
-#include "host/settings.h"
+#include "host/core/service.h"
+#include "host/core/settings.h"
+#include "host/libvirt/libvirt_factory.h"
+#include "host/simulated/spawning_backend.h"
+
+namespace {
+
+// Every backend the host can serve from; the first is the default.
+std::optional<qor::host::BackendFactory> backendFor(const qor::host::Settings& s) {
+  if (s.backend == "simulated") return qor::host::simulatedBackend(s.world);
+  if (s.backend == "libvirt") return qor::host::libvirt::libvirtBackend(s.connect);
+  return std::nullopt;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv, argv + argc);
-  auto settings = qor::host::parseSettings(args, [](const char* name) {
+  const auto environment = [](const char* name) {
     const char* value = std::getenv(name);
     return value ? std::optional<std::string>(value) : std::nullopt;
-  });
+  };
+  // The user's choice for a host that qorctl launches; options given here win.
+  const auto conf = qor::host::readHostConf(qor::host::hostConfPath(environment));
+  if (auto* error = std::get_if<std::string>(&conf)) {
+    std::cerr << "qor-host: " << *error << "\n";
+    return 64;
+  }
+  auto settings =
+      qor::host::parseSettings(args, environment, std::get<qor::host::HostConf>(conf));
   if (auto* error = std::get_if<std::string>(&settings)) {
     std::cerr << "qor-host: " << *error << "\n" << qor::host::kUsage;
     return 64;
@@ -22,5 +43,11 @@ int main(int argc, char** argv) {
     std::cout << qor::host::kUsage;
     return 0;
   }
-  return qor::host::runHostService(s);
+  const auto backend = backendFor(s);
+  if (!backend) {
+    std::cerr << "qor-host: unknown backend '" << s.backend << "' (known: simulated, libvirt)\n"
+              << qor::host::kUsage;
+    return 64;
+  }
+  return qor::host::runHostService(s, *backend);
 }

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "host/codes.h"
+#include "host/core/vocabulary.h"
 #include "host_test_support.h"
 
 namespace qor::host {
@@ -36,7 +36,7 @@ TEST_F(DispatchTest, AnswersWhatCannotBeServedWithTheStandardErrors) {
   struct Case {
     const char* what;
     Request request;
-    const char* error;
+    std::string_view error;
   };
   const std::vector<Case> cases = {
       {"a path outside the tree", call("/elsewhere", kVmInterface, "Start"),
@@ -134,7 +134,7 @@ TEST_F(DispatchTest, PropertiesHaveTheirDeclaredTypes) {
   }
   EXPECT_EQ(*uint32Of(answer(
                 handle(get(vm + "/serial/0", "org.qor.Scripting1.SerialPort", "Interface")))),
-            code("TcP "));
+            fourCharCode("TcP "));
   // The empty interface name means the object's own.
   EXPECT_FALSE(handle(get(vm, "", "Status")).error);
 }
@@ -152,7 +152,7 @@ TEST_F(DispatchTest, WindowsKeepTheirPathsWhenOthersClose) {
   EXPECT_EQ(*signedOf(answer(handle(get(before[1], "org.qor.Scripting1.Window", "Index")))), 2);
 
   ASSERT_FALSE(handle(call(before[0], "org.qor.Scripting1.Window", "Close",
-                           {Value::uint32(code("no  ")), Value::string("")}))
+                           {Value::uint32(fourCharCode("no  ")), Value::string("")}))
                    .error);
   EXPECT_TRUE(host_.takeChanged());
   EXPECT_EQ(windows(), std::vector<std::string>{before[1]});

@@ -1,4 +1,4 @@
-#include "host/faults.h"
+#include "host/core/faults.h"
 
 #include <gtest/gtest.h>
 
@@ -157,7 +157,7 @@ TEST(FaultValueTest, AValueThatDoesNotFitIsAnErrorReply) {
       {call(vmById("M1") + "/process/1", "org.qor.Scripting1.GuestProcess", "GetResult"), "[]"},
   };
   for (const auto& [request, json] : cases) {
-    EXPECT_EQ(errorName(host.replyWithValue(request, Json::parse(json))), error_names::kFailed)
+    EXPECT_EQ(errorName(host.replyWithValue(request, Json::parse(json))), error_names::kHostFailed)
         << json;
   }
 }

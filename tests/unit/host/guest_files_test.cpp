@@ -3,8 +3,8 @@
 
 #include <fstream>
 
-#include "host/codes.h"
-#include "host/guest_files.h"
+#include "host/core/vocabulary.h"
+#include "host/simulated/guest_files.h"
 #include "host_test_support.h"
 #include "support/base64.h"
 
@@ -41,7 +41,7 @@ class GuestFilesTest : public ::testing::Test {
     return r.error ? "" : *textOf(answer(r));
   }
   Reply read(const std::string& file, std::int64_t length, std::int64_t offset = 0,
-             bool base64 = true, std::uint32_t whence = kWhenceCurrent, bool closing = false) {
+             bool base64 = true, std::uint32_t whence = code(QorWhence::current), bool closing = false) {
     return host_.handle(call(file, kFile, "Read",
                              {Value::int64(offset), Value::uint32(whence), Value::int64(length),
                               Value::boolean(base64), Value::boolean(closing)}));
@@ -50,7 +50,7 @@ class GuestFilesTest : public ::testing::Test {
               std::int64_t offset = 0, bool closing = false) {
     return host_.handle(
         call(file, kFile, "Write",
-             {Value::string(data), Value::int64(offset), Value::uint32(kWhenceCurrent),
+             {Value::string(data), Value::int64(offset), Value::uint32(code(QorWhence::current)),
               Value::boolean(base64), Value::boolean(closing)}));
   }
   Reply close(const std::string& file) { return host_.handle(call(file, kFile, "Close")); }
@@ -62,7 +62,7 @@ class GuestFilesTest : public ::testing::Test {
 };
 
 TEST_F(GuestFilesTest, ReadsChunkByChunkToAnEmptyEnd) {
-  const std::string file = openOk("/etc/hostname", kOpenForReading);
+  const std::string file = openOk("/etc/hostname", code(QorOpenMode::reading));
   EXPECT_EQ(file, vmById("M1") + "/file/1");
   EXPECT_EQ(bytesRead(read(file, 3)), "deb");
   EXPECT_EQ(bytesRead(read(file, 4096)), "ian\n");
@@ -76,7 +76,7 @@ TEST_F(GuestFilesTest, ReadsChunkByChunkToAnEmptyEnd) {
 
 TEST_F(GuestFilesTest, WritesFollowOneAnotherAndCreateOrEmptyTheFile) {
   std::ofstream(root() / "old.txt") << "a much longer old content";
-  const std::string file = openOk("old.txt", kOpenForWriting);
+  const std::string file = openOk("old.txt", code(QorOpenMode::writing));
   EXPECT_EQ(std::filesystem::file_size(root() / "old.txt"), 0u);  // emptied at once
   EXPECT_FALSE(write(file, qor::support::base64Encode("hello ")).error);
   EXPECT_FALSE(write(file, qor::support::base64Encode("world")).error);
@@ -85,7 +85,7 @@ TEST_F(GuestFilesTest, WritesFollowOneAnotherAndCreateOrEmptyTheFile) {
   std::ifstream in(root() / "old.txt");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "hello world");
 
-  const std::string created = openOk("/new.txt", kOpenForWriting);
+  const std::string created = openOk("/new.txt", code(QorOpenMode::writing));
   struct stat st {};
   ASSERT_EQ(::stat((root() / "new.txt").c_str(), &st), 0);
   EXPECT_EQ(
@@ -97,7 +97,7 @@ TEST_F(GuestFilesTest, WritesFollowOneAnotherAndCreateOrEmptyTheFile) {
 }
 
 TEST_F(GuestFilesTest, RefusesBadRequestsWithoutSideEffects) {
-  const std::string file = openOk("data.bin", kOpenForWriting);
+  const std::string file = openOk("data.bin", code(QorOpenMode::writing));
   ASSERT_FALSE(write(file, qor::support::base64Encode("keep")).error);
   EXPECT_EQ(errorName(write(file, "not base64!")), error_names::kInvalidArgs);
   EXPECT_EQ(errorName(write(file, "aGk")), error_names::kInvalidArgs);  // unpadded
@@ -106,8 +106,8 @@ TEST_F(GuestFilesTest, RefusesBadRequestsWithoutSideEffects) {
   ASSERT_FALSE(close(file).error);
   EXPECT_EQ(std::filesystem::file_size(root() / "data.bin"), 4u);
 
-  const std::string reading = openOk("data.bin", kOpenForReading);
-  EXPECT_EQ(errorName(read(reading, 1, 0, true, code("SeEk"))), error_names::kInvalidArgs);
+  const std::string reading = openOk("data.bin", code(QorOpenMode::reading));
+  EXPECT_EQ(errorName(read(reading, 1, 0, true, fourCharCode("SeEk"))), error_names::kInvalidArgs);
   EXPECT_EQ(errorName(read(reading, -1)), error_names::kInvalidArgs);
   EXPECT_EQ(errorName(read(reading, kMaxReadLength + 1)), error_names::kInvalidArgs);
   EXPECT_EQ(errorName(write(reading, "aGk=")), error_names::kInvalidState);
@@ -115,16 +115,16 @@ TEST_F(GuestFilesTest, RefusesBadRequestsWithoutSideEffects) {
 }
 
 TEST_F(GuestFilesTest, OpeningNeedsARunningGuestAndARegularFileInside) {
-  EXPECT_EQ(errorName(open("/etc/hostname", kOpenForReading, false, "M2")),
+  EXPECT_EQ(errorName(open("/etc/hostname", code(QorOpenMode::reading), false, "M2")),
             error_names::kInvalidState);
-  EXPECT_EQ(errorName(open("/missing", kOpenForReading)), error_names::kFailed);
-  EXPECT_EQ(errorName(open("/etc", kOpenForReading)), error_names::kFailed);
-  EXPECT_EQ(errorName(open("/etc/hostname", code("OpRw"))), error_names::kInvalidArgs);
+  EXPECT_EQ(errorName(open("/missing", code(QorOpenMode::reading))), error_names::kHostFailed);
+  EXPECT_EQ(errorName(open("/etc", code(QorOpenMode::reading))), error_names::kHostFailed);
+  EXPECT_EQ(errorName(open("/etc/hostname", fourCharCode("OpRw"))), error_names::kInvalidArgs);
   ASSERT_EQ(::mkfifo((root() / "fifo").c_str(), 0600), 0);
-  EXPECT_EQ(errorName(open("/fifo", kOpenForReading)), error_names::kFailed);  // no hang
+  EXPECT_EQ(errorName(open("/fifo", code(QorOpenMode::reading))), error_names::kHostFailed);  // no hang
   // "../outside.txt" is the guest's own /outside.txt, which does not exist.
-  EXPECT_EQ(errorName(open("../outside.txt", kOpenForReading)), error_names::kFailed);
-  const std::string file = openOk("../outside.txt", kOpenForWriting);
+  EXPECT_EQ(errorName(open("../outside.txt", code(QorOpenMode::reading))), error_names::kHostFailed);
+  const std::string file = openOk("../outside.txt", code(QorOpenMode::writing));
   ASSERT_FALSE(close(file).error);
   EXPECT_TRUE(std::filesystem::exists(root() / "outside.txt"));
   std::ifstream host(folder_.path() / "outside.txt");
@@ -132,28 +132,28 @@ TEST_F(GuestFilesTest, OpeningNeedsARunningGuestAndARegularFileInside) {
 }
 
 TEST_F(GuestFilesTest, ClosingFlagAndRawText) {
-  const std::string file = openOk("text.txt", kOpenForWriting);
+  const std::string file = openOk("text.txt", code(QorOpenMode::writing));
   ASSERT_FALSE(write(file, "caf\xC3\xA9", false, 0, true).error);  // raw, and closes
   EXPECT_EQ(errorName(close(file)), error_names::kUnknownObject);
 
-  const std::string reading = openOk("text.txt", kOpenForReading);
+  const std::string reading = openOk("text.txt", code(QorOpenMode::reading));
   // A raw read stops before a character the length would cut.
   EXPECT_EQ(*textOf(answer(read(reading, 4, 0, false))), "caf");
   EXPECT_EQ(*textOf(answer(read(reading, 4096, 0, false))), "\xC3\xA9");
 
   std::ofstream(root() / "binary.bin") << std::string("a\0b", 3);
-  const std::string binary = openOk("binary.bin", kOpenForReading);
-  EXPECT_EQ(errorName(read(binary, 10, 0, false)), error_names::kFailed);
+  const std::string binary = openOk("binary.bin", code(QorOpenMode::reading));
+  EXPECT_EQ(errorName(read(binary, 10, 0, false)), error_names::kHostFailed);
   EXPECT_EQ(bytesRead(read(binary, 10)), std::string("a\0b", 3));
 }
 
 TEST_F(GuestFilesTest, StoppingTheMachineClosesItsFiles) {
-  const std::string file = openOk("/etc/hostname", kOpenForReading);
+  const std::string file = openOk("/etc/hostname", code(QorOpenMode::reading));
   ASSERT_FALSE(
       host_.handle(call(vmById("M1"), kVmInterface, "Suspend", {Value::boolean(false)})).error);
   EXPECT_EQ(errorName(read(file, 1)), error_names::kInvalidState);
   ASSERT_FALSE(
-      host_.handle(call(vmById("M1"), kVmInterface, "Stop", {Value::uint32(code("FoRc"))})).error);
+      host_.handle(call(vmById("M1"), kVmInterface, "Stop", {Value::uint32(fourCharCode("FoRc"))})).error);
   EXPECT_EQ(errorName(read(file, 1)), error_names::kUnknownObject);
 }
 

@@ -1,4 +1,4 @@
-#include "host/guest_path.h"
+#include "host/simulated/guest_path.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -9,10 +9,13 @@
 #include <variant>
 #include <vector>
 
-#include "host/host.h"
-#include "host/world_json.h"
+#include "host/simulated/direct_host.h"
+#include "host/simulated/world_json.h"
 
 namespace qor::host::testing {
+
+// The bus side and the simulated backend, answering at once.
+using Host = DirectHost;
 
 inline constexpr const char* kRoot = "/org/qor/Scripting1";
 inline constexpr const char* kVmInterface = "org.qor.Scripting1.VirtualMachine";
@@ -74,7 +77,7 @@ inline World worldFrom(const char* json, std::filesystem::path folder) {
 }
 
 inline std::string vmById(const std::string& id) {
-  return machinePathById(id);
+  return contract::machinePathWithID(id);
 }
 inline std::string vmByName(const std::string& name) {
   return std::string(kRoot) + "/vm/name/" + escapePathElement(name);

@@ -2,8 +2,9 @@
 
 #include <regex>
 
-#include "host/codes.h"
-#include "host/machine_copy.h"
+#include "host/core/vocabulary.h"
+#include "host/core/arguments.h"
+#include "host/simulated/machine_copy.h"
 #include "host_test_support.h"
 
 namespace qor::host {
@@ -33,7 +34,7 @@ Request lifecycle(const std::string& member) {
   }
   if (member == "Suspend") return call(vmById(kId), kVmInterface, member, {Value::boolean(true)});
   if (member == "Stop")
-    return call(vmById(kId), kVmInterface, member, {Value::uint32(code("KiLl"))});
+    return call(vmById(kId), kVmInterface, member, {Value::uint32(fourCharCode("KiLl"))});
   return call(vmById(kId), kVmInterface, member);
 }
 
@@ -45,20 +46,20 @@ TEST(LifecycleTest, TransitionsAndTheirRefusals) {
     std::uint32_t after;
   };
   const Case cases[] = {
-      {R"("StSa")", "Start", "", status::kStarted},
-      {R"("StSe")", "Start", "", status::kStarted},  // resume
-      {R"("StSc")", "Start", "The virtual machine is already running.", status::kStarted},
+      {R"("StSa")", "Start", "", code(QorStatus::started)},
+      {R"("StSe")", "Start", "", code(QorStatus::started)},  // resume
+      {R"("StSc")", "Start", "The virtual machine is already running.", code(QorStatus::started)},
       {R"("StSg")", "Start", "The virtual machine cannot be started in its current state.",
-       status::kStopping},
+       code(QorStatus::stopping)},
       {"12345", "Start", "The virtual machine cannot be started in its current state.", 12345},
-      {R"("StSc")", "Suspend", "", status::kPaused},
-      {R"("StSa")", "Suspend", "The virtual machine is not running.", status::kStopped},
-      {R"("StSe")", "Suspend", "The virtual machine is already suspended.", status::kPaused},
-      {R"("StSc")", "Stop", "", status::kStopped},
-      {R"("StSe")", "Stop", "", status::kStopped},
-      {R"("StSa")", "Stop", "The virtual machine is not running.", status::kStopped},
+      {R"("StSc")", "Suspend", "", code(QorStatus::paused)},
+      {R"("StSa")", "Suspend", "The virtual machine is not running.", code(QorStatus::stopped)},
+      {R"("StSe")", "Suspend", "The virtual machine is already suspended.", code(QorStatus::paused)},
+      {R"("StSc")", "Stop", "", code(QorStatus::stopped)},
+      {R"("StSe")", "Stop", "", code(QorStatus::stopped)},
+      {R"("StSa")", "Stop", "The virtual machine is not running.", code(QorStatus::stopped)},
       {R"("StSc")", "Delete", "The virtual machine must be stopped before it can be deleted.",
-       status::kStarted},
+       code(QorStatus::started)},
   };
   for (const auto& c : cases) {
     FakeLauncher launcher;
@@ -88,7 +89,7 @@ TEST(LifecycleTest, RecordsWhatTheRequestsAskedFor) {
   EXPECT_FALSE(m.lastStart->saving);  // a snapshot run
   EXPECT_TRUE(m.lastStart->recovery);
   EXPECT_EQ(m.lastSuspendSaving, true);
-  EXPECT_EQ(m.lastStopMethod, code("KiLl"));
+  EXPECT_EQ(m.lastStopMethod, fourCharCode("KiLl"));
 }
 
 TEST(LifecycleTest, StopRefusesUnknownMethodsAndReleasesTheGuest) {
@@ -96,7 +97,7 @@ TEST(LifecycleTest, StopRefusesUnknownMethodsAndReleasesTheGuest) {
   Host host(oneMachine(R"("StSc")"), launcher);
   const Reply bad = host.handle(call(vmById(kId), kVmInterface, "Stop", {Value::uint32(7)}));
   EXPECT_EQ(errorName(bad), error_names::kInvalidArgs);
-  EXPECT_EQ(host.world().machines[0].status, status::kStarted);
+  EXPECT_EQ(host.world().machines[0].status, code(QorStatus::started));
 
   launcher.next.exited = false;
   const Reply started =
@@ -188,8 +189,8 @@ TEST(DuplicateTest, CopiesGetNewIdsAndFreeNames) {
   const std::regex uuid("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
   for (std::size_t i = 2; i < machines.size(); ++i) {
     EXPECT_TRUE(std::regex_match(*machines[i].id, uuid)) << *machines[i].id;
-    EXPECT_EQ(machines[i].status, status::kStopped);
-    EXPECT_EQ(machines[i].backend, code("QeMu"));
+    EXPECT_EQ(machines[i].status, code(QorStatus::stopped));
+    EXPECT_EQ(machines[i].backend, fourCharCode("QeMu"));
     EXPECT_TRUE(machines[i].processResults.empty());
   }
   EXPECT_NE(machines[2].id, machines[3].id);

@@ -1,8 +1,8 @@
-#include "host/object_path.h"
+#include "host/core/object_path.h"
 
 #include <gtest/gtest.h>
 
-#include "host/text_equal.h"
+#include "support/text_equal.h"
 
 namespace qor::host {
 namespace {
@@ -77,11 +77,11 @@ TEST(ParsePathTest, MalformedPathsNameNothing) {
 }
 
 TEST(TextEqualTest, ComparesUnderCanonicalEquivalenceOnly) {
-  EXPECT_TRUE(textEqual("Caf\xC3\xA9", "Cafe\xCC\x81"));  // precomposed é vs e + combining acute
-  EXPECT_FALSE(textEqual("debian", "Debian"));
-  EXPECT_FALSE(textEqual("Debian ", "Debian"));
-  EXPECT_FALSE(textEqual("\xEF\xAC\x81", "fi"));  // the ligature is only compatibly equal
-  EXPECT_TRUE(textEqual("\xFF", "\xFF"));         // not UTF-8: compared as bytes
+  EXPECT_TRUE(support::canonicallyEqual("Caf\xC3\xA9", "Cafe\xCC\x81"));  // precomposed é vs e + combining acute
+  EXPECT_FALSE(support::canonicallyEqual("debian", "Debian"));
+  EXPECT_FALSE(support::canonicallyEqual("Debian ", "Debian"));
+  EXPECT_FALSE(support::canonicallyEqual("\xEF\xAC\x81", "fi"));  // the ligature is only compatibly equal
+  EXPECT_TRUE(support::canonicallyEqual("\xFF", "\xFF"));         // not UTF-8: compared as bytes
 }
 
 }  // namespace

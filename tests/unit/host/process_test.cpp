@@ -5,7 +5,7 @@
 #include <chrono>
 #include <fstream>
 
-#include "host/process_runner.h"
+#include "host/simulated/process_runner.h"
 #include "host_test_support.h"
 #include "support/base64.h"
 
@@ -108,7 +108,7 @@ TEST_F(SpawnTest, FindsProgramsByTheirKindOfPath) {
   for (const char* missing : {"no-such-program", "../../bin/sh", "bin"}) {
     auto found = locateProgram(missing, programEnvironment({}), root);
     ASSERT_TRUE(std::holds_alternative<HostError>(found)) << missing;
-    EXPECT_EQ(std::get<HostError>(found).name, error_names::kFailed);
+    EXPECT_EQ(std::get<HostError>(found).name, error_names::kHostFailed);
   }
   auto notFound = launcher_->launch([&] {
     ProgramLaunch s = launchOf("/bin/echo", {});

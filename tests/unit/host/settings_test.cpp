@@ -1,11 +1,11 @@
-#include "host/settings.h"
+#include "host/core/settings.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <map>
 
-#include "host/request_log.h"
+#include "host/core/request_log.h"
 #include "host_test_support.h"
 
 namespace qor::host {

@@ -1,12 +1,12 @@
-#include "host/world_json.h"
+#include "host/simulated/world_json.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <set>
 
-#include "host/codes.h"
-#include "host/default_world.h"
+#include "host/core/vocabulary.h"
+#include "host/simulated/default_world.h"
 #include "host_test_support.h"
 
 namespace qor::host {
@@ -20,8 +20,8 @@ TEST(CodeJsonTest, ReadsFourCharactersOrAny32BitInteger) {
     std::optional<std::uint32_t> code;
   };
   const Case cases[] = {
-      {R"("StSa")", code("StSa")},   {R"("TcP ")", code("TcP ")},
-      {"1400132449", code("StSa")},  {"0", 0u},
+      {R"("StSa")", fourCharCode("StSa")},   {R"("TcP ")", fourCharCode("TcP ")},
+      {"1400132449", fourCharCode("StSa")},  {"0", 0u},
       {"4294967295", 0xFFFFFFFFu},   {"-1", 0xFFFFFFFFu},
       {"-2147483648", 0x80000000u},  {"4294967296", std::nullopt},
       {"-2147483649", std::nullopt}, {R"("StS")", std::nullopt},
@@ -29,7 +29,7 @@ TEST(CodeJsonTest, ReadsFourCharactersOrAny32BitInteger) {
       {"1.5", std::nullopt},         {"true", std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(codeFromJson(Json::parse(c.json)), c.code) << c.json;
-  EXPECT_EQ(codeToJson(code("no  ")), "no  ");
+  EXPECT_EQ(codeToJson(fourCharCode("no  ")), "no  ");
   EXPECT_EQ(codeToJson(12345), 12345);  // not printable: stays a number
 }
 
@@ -77,7 +77,7 @@ TEST(WorldJsonTest, LeftOutKeysReadAsAbsentValues) {
   FakeLauncher launcher;
   Host host(worldFrom(kFullWorld, folder.path()), launcher);
   const std::string second = host.world().pathOf(host.world().machines[1]);
-  EXPECT_EQ(*uint32Of(answer(host.handle(get(second, kVmInterface, "Status")))), code("StSz"));
+  EXPECT_EQ(*uint32Of(answer(host.handle(get(second, kVmInterface, "Status")))), fourCharCode("StSz"));
   for (const char* property : {"Id", "Name", "Backend", "SerialPorts"}) {
     EXPECT_EQ(errorName(host.handle(get(second, kVmInterface, property))), error_names::kNoValue)
         << property;
@@ -141,9 +141,9 @@ TEST(WorldJsonTest, TheDefaultWorldIsATour) {
   const World& world = std::get<World>(loaded);
   std::set<std::uint32_t> states;
   for (const auto& m : world.machines) states.insert(*m.status);
-  EXPECT_EQ(states, (std::set<std::uint32_t>{status::kStopped, status::kStarted, status::kPaused}));
+  EXPECT_EQ(states, (std::set<std::uint32_t>{code(QorStatus::stopped), code(QorStatus::started), code(QorStatus::paused)}));
   const Machine& running = world.machines[0];
-  EXPECT_EQ(running.status, status::kStarted);
+  EXPECT_EQ(running.status, code(QorStatus::started));
   EXPECT_FALSE(running.serialPorts->empty());
   EXPECT_TRUE(std::filesystem::exists(world.guestRootOf(running) / "etc" / "hostname"));
   EXPECT_EQ(world.usbDevices[0].vendorId, 0x05AC);

@@ -1,0 +1,23 @@
+#include "host/core/bus_message.h"
+
+#include "wire/value_codec.h"
+
+namespace qor::host {
+
+int readRequest(sd_bus_message* message, Request& out) {
+  const char* path = sd_bus_message_get_path(message);
+  const char* interface = sd_bus_message_get_interface(message);
+  const char* member = sd_bus_message_get_member(message);
+  const char* signature = sd_bus_message_get_signature(message, true);
+  out.path = path ? path : "";
+  out.interface = interface ? std::optional<std::string>(interface) : std::nullopt;
+  out.member = member ? member : "";
+  out.signature = signature ? signature : "";
+  return wire::readValues(message, out.args);
+}
+
+int appendValue(sd_bus_message* message, const Value& value) {
+  return wire::appendValue(message, value);
+}
+
+}  // namespace qor::host

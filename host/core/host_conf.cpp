@@ -1,0 +1,67 @@
+#include "host/core/host_conf.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace qor::host {
+namespace {
+
+std::string_view trim(std::string_view s) {
+  const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!s.empty() && space(s.front())) s.remove_prefix(1);
+  while (!s.empty() && space(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+}  // namespace
+
+std::variant<HostConf, std::string> parseHostConf(std::string_view text) {
+  HostConf conf;
+  std::size_t lineNumber = 0;
+  for (std::size_t pos = 0; pos <= text.size();) {
+    ++lineNumber;
+    auto end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = trim(text.substr(pos, end - pos));
+    pos = end + 1;
+    if (line.empty() || line.front() == '#') continue;
+    const std::string where = "line " + std::to_string(lineNumber) + ": ";
+    const auto eq = line.find('=');
+    if (eq == std::string_view::npos) return where + "expected 'key = value'";
+    const std::string key(trim(line.substr(0, eq)));
+    const std::string value(trim(line.substr(eq + 1)));
+    std::optional<std::string>* slot = nullptr;
+    if (key == "backend") slot = &conf.backend;
+    if (key == "connect") slot = &conf.connect;
+    if (!slot) return where + "unknown key '" + key + "' (known: backend, connect)";
+    if (value.empty()) return where + "'" + key + "' needs a value";
+    if (*slot) return where + "'" + key + "' is given twice";
+    *slot = value;
+  }
+  return conf;
+}
+
+std::filesystem::path hostConfPath(
+    const std::function<std::optional<std::string>(const char*)>& environment) {
+  std::filesystem::path config;
+  if (auto xdg = environment("XDG_CONFIG_HOME"); xdg && !xdg->empty() && xdg->front() == '/') {
+    config = *xdg;
+  } else {
+    config = std::filesystem::path(environment("HOME").value_or("/")) / ".config";
+  }
+  return config / "qor" / "host.conf";
+}
+
+std::variant<HostConf, std::string> readHostConf(const std::filesystem::path& file) {
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec) && !ec) return HostConf{};
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return file.string() + ": cannot be read";
+  std::ostringstream text;
+  text << in.rdbuf();
+  auto conf = parseHostConf(text.str());
+  if (auto* e = std::get_if<std::string>(&conf)) return file.string() + ": " + *e;
+  return conf;
+}
+
+}  // namespace qor::host

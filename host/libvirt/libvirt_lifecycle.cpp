@@ -1,0 +1,186 @@
+// Start, suspend, stop and delete: each runs on the worker, since libvirt takes seconds for most
+// of them (a managed save writes the machine's memory, a destroy waits for QEMU to end).
+#include <filesystem>
+#include <set>
+
+#include "host/libvirt/disk_paths.h"
+#include "host/libvirt/domain_xml.h"
+#include "host/libvirt/libvirt_backend.h"
+#include "host/libvirt/mapping.h"
+
+namespace qor::host::libvirt {
+namespace {
+
+struct State {
+  int state = 0;
+  int reason = 0;
+  bool active() const { return state != VIR_DOMAIN_SHUTOFF && state != VIR_DOMAIN_CRASHED; }
+};
+
+std::optional<State> stateOf(virDomainPtr d) {
+  State s;
+  if (virDomainGetState(d, &s.state, &s.reason, 0) < 0) return std::nullopt;
+  return s;
+}
+
+bool hasSavedState(virDomainPtr d) { return virDomainHasManagedSaveImage(d, 0) == 1; }
+
+Result<Done> ok() { return Done{}; }
+
+Result<Done> startMachine(virConnectPtr conn, virDomainPtr d, bool saving) {
+  const auto s = stateOf(d);
+  if (!s) return libvirtError();
+  if (s->state == VIR_DOMAIN_PAUSED) {
+    return virDomainResume(d) < 0 ? libvirtError() : ok();
+  }
+  if (s->state == VIR_DOMAIN_PMSUSPENDED) {
+    return virDomainPMWakeup(d, 0) < 0 ? libvirtError() : ok();
+  }
+  if (saving || s->active()) return virDomainCreate(d) < 0 ? libvirtError() : ok();
+  if (hasSavedState(d)) {
+    return invalidState(
+        "The virtual machine has a saved state, which a disposable run would lose: start it "
+        "normally, or stop it by force to discard the saved state.");
+  }
+  // A defined machine started from another definition runs that one, and keeps its own.
+  const auto xml = takeString(virDomainGetXMLDesc(d, VIR_DOMAIN_XML_INACTIVE | VIR_DOMAIN_XML_SECURE));
+  if (xml.empty()) return libvirtError();
+  const auto disposable = disposableDefinition(xml);
+  if (!disposable) return failed("The machine's definition cannot be read.");
+  Domain started(virDomainCreateXML(conn, disposable->c_str(), 0));
+  return started ? ok() : libvirtError();
+}
+
+Result<Done> stopMachine(virDomainPtr d, StopAction action) {
+  const auto s = stateOf(d);
+  if (!s) return libvirtError();
+  if (!s->active() && hasSavedState(d)) {
+    if (action == StopAction::shutdown) {
+      return invalidState(
+          "The virtual machine is not running: its state is saved. Start it, or stop it by "
+          "force to discard the saved state.");
+    }
+    return virDomainManagedSaveRemove(d, 0) < 0 ? libvirtError() : ok();
+  }
+  switch (action) {
+    case StopAction::shutdown: {
+      if (virDomainShutdown(d) == 0) {
+        // The agent's shutdown returns before the guest is off, and the next look at the
+        // machine waits until it is: better here than on the host's loop.
+        (void)stateOf(d);
+        return ok();
+      }
+      const HostError error = libvirtError();
+      // The agent may lose its socket as the guest powers off: the guest did stop.
+      if (const auto after = stateOf(d); after && !after->active()) return ok();
+      return error;
+    }
+    case StopAction::gracefulDestroy:
+      return virDomainDestroyFlags(d, VIR_DOMAIN_DESTROY_GRACEFUL) < 0 ? libvirtError() : ok();
+    case StopAction::destroy:
+      return virDomainDestroy(d) < 0 ? libvirtError() : ok();
+  }
+  return ok();
+}
+
+// The disk copies this host made for the machine that are still its disks and no other
+// machine's: what deleting it removes.
+std::vector<std::string> disksToRemove(virConnectPtr conn, virDomainPtr d, const std::string& xml) {
+  const auto owned = ownedDiskPaths(xml);
+  if (owned.empty()) return {};
+  const auto mine = diskPathsOf(conn, xml);
+  std::set<std::string> others;
+  char ownUuid[VIR_UUID_STRING_BUFLEN] = {};
+  virDomainGetUUIDString(d, ownUuid);
+  virDomainPtr* all = nullptr;
+  const int n = virConnectListAllDomains(conn, &all, 0);
+  for (int i = 0; i < n; ++i) {
+    Domain other(all[i]);
+    char uuid[VIR_UUID_STRING_BUFLEN] = {};
+    if (virDomainGetUUIDString(other.get(), uuid) == 0 && std::string(uuid) == ownUuid) continue;
+    for (unsigned flags : {0u, unsigned{VIR_DOMAIN_XML_INACTIVE}}) {
+      const auto otherXml = takeString(virDomainGetXMLDesc(other.get(), flags));
+      for (auto& p : diskPathsOf(conn, otherXml)) others.insert(p);
+    }
+  }
+  std::free(all);
+  if (n < 0) return {};  // who else uses them is unknown: keep them all
+  std::vector<std::string> out;
+  for (const auto& path : owned) {
+    if (std::find(mine.begin(), mine.end(), path) != mine.end() && !others.count(path)) {
+      out.push_back(path);
+    }
+  }
+  return out;
+}
+
+Result<Done> deleteMachine(virConnectPtr conn, virDomainPtr d) {
+  const auto s = stateOf(d);
+  if (!s) return libvirtError();
+  if (s->active()) {
+    return invalidState("The virtual machine is running: stop it before deleting it.");
+  }
+  const auto xml = takeString(virDomainGetXMLDesc(d, VIR_DOMAIN_XML_INACTIVE));
+  if (xml.empty()) return libvirtError();
+  const auto remove = disksToRemove(conn, d, xml);
+  const unsigned flags = VIR_DOMAIN_UNDEFINE_MANAGED_SAVE | VIR_DOMAIN_UNDEFINE_SNAPSHOTS_METADATA |
+                         VIR_DOMAIN_UNDEFINE_CHECKPOINTS_METADATA | VIR_DOMAIN_UNDEFINE_NVRAM;
+  if (virDomainUndefineFlags(d, flags) < 0) return libvirtError();
+  std::string failures;
+  for (const auto& path : remove) {
+    if (auto e = removeDisk(conn, path)) failures += (failures.empty() ? "" : "; ") + *e;
+  }
+  if (!failures.empty()) {
+    return failed("The virtual machine is deleted, but not all of its disk copies: " + failures);
+  }
+  return ok();
+}
+
+}  // namespace
+
+Domain lookupDomain(virConnectPtr conn, const std::string& uuid) {
+  return Domain(virDomainLookupByUUIDString(conn, uuid.c_str()));
+}
+
+void LibvirtBackend::start(MachineKey key, bool saving, bool recovery, Completion<Done> done) {
+  if (recovery) {
+    done(failed("These virtual machines have no recovery mode."));
+    return;
+  }
+  onWorker(key, [saving](virConnectPtr conn, const Target& t) -> Result<Done> {
+    auto d = lookupDomain(conn, t.uuid);
+    return d ? startMachine(conn, d.get(), saving) : libvirtError();
+  }, std::move(done));
+}
+
+void LibvirtBackend::suspend(MachineKey key, bool saving, Completion<Done> done) {
+  onWorker(key, [saving](virConnectPtr conn, const Target& t) -> Result<Done> {
+    auto d = lookupDomain(conn, t.uuid);
+    if (!d) return libvirtError();
+    // A saved machine comes back running: start is what resumes it.
+    const int r = saving ? virDomainManagedSave(d.get(), VIR_DOMAIN_SAVE_RUNNING)
+                         : virDomainSuspend(d.get());
+    return r < 0 ? libvirtError() : ok();
+  }, std::move(done));
+}
+
+void LibvirtBackend::stop(MachineKey key, std::uint32_t method, Completion<Done> done) {
+  const auto action = stopActionOf(method);
+  if (!action) {
+    done(invalidArgs("Unknown stop method."));
+    return;
+  }
+  onWorker(key, [action = *action](virConnectPtr conn, const Target& t) -> Result<Done> {
+    auto d = lookupDomain(conn, t.uuid);
+    return d ? stopMachine(d.get(), action) : libvirtError();
+  }, std::move(done));
+}
+
+void LibvirtBackend::remove(MachineKey key, Completion<Done> done) {
+  onWorker(key, [](virConnectPtr conn, const Target& t) -> Result<Done> {
+    auto d = lookupDomain(conn, t.uuid);
+    return d ? deleteMachine(conn, d.get()) : libvirtError();
+  }, std::move(done));
+}
+
+}  // namespace qor::host::libvirt

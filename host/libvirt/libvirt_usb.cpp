@@ -1,0 +1,105 @@
+// Host USB devices: libvirt's node devices, handed to a running machine as a <hostdev>.
+#include <algorithm>
+
+#include "host/libvirt/libvirt_backend.h"
+#include "host/libvirt/mapping.h"
+
+namespace qor::host::libvirt {
+namespace {
+
+std::vector<UsbDevice> listUsb(virConnectPtr conn) {
+  std::vector<UsbDevice> out;
+  virNodeDevicePtr* all = nullptr;
+  const int n = virConnectListAllNodeDevices(conn, &all, VIR_CONNECT_LIST_NODE_DEVICES_CAP_USB_DEV);
+  for (int i = 0; i < n; ++i) {
+    NodeDevice device(all[i]);
+    const auto xml = takeString(virNodeDeviceGetXMLDesc(device.get(), 0));
+    if (auto usb = usbDeviceOf(xml)) out.push_back(*usb);
+  }
+  std::free(all);
+  std::sort(out.begin(), out.end(), [](const UsbDevice& a, const UsbDevice& b) {
+    return usbLocation(a.bus, a.device) < usbLocation(b.bus, b.device);
+  });
+  return out;
+}
+
+Result<Done> detachEverywhere(virConnectPtr conn, const UsbDevice& device) {
+  virDomainPtr* active = nullptr;
+  const int n = virConnectListAllDomains(conn, &active, VIR_CONNECT_LIST_DOMAINS_ACTIVE);
+  if (n < 0) return libvirtError();
+  std::optional<Result<Done>> outcome;
+  for (int i = 0; i < n; ++i) {
+    Domain d(active[i]);
+    if (outcome) continue;
+    const auto xml = takeString(virDomainGetXMLDesc(d.get(), 0));
+    if (auto hostdev = heldUsbHostdev(xml, device)) {
+      const int r = virDomainDetachDeviceFlags(d.get(), hostdev->c_str(), VIR_DOMAIN_AFFECT_LIVE);
+      outcome = r < 0 ? Result<Done>(libvirtError()) : Result<Done>(Done{});
+    }
+  }
+  std::free(active);
+  if (outcome) return *outcome;
+  return invalidState("The USB device is not connected to a virtual machine.");
+}
+
+}  // namespace
+
+const std::vector<UsbDevice>& LibvirtBackend::usbList() {
+  auto& s = snapshot();
+  if (!s.usbRead && !s.error) {
+    if (auto c = readConnection_.get(); std::holds_alternative<ConnectionRef>(c)) {
+      s.usb = listUsb(std::get<ConnectionRef>(c).get());
+    }
+    s.usbRead = true;
+  }
+  return s.usb;
+}
+
+std::vector<UsbDeviceInfo> LibvirtBackend::usbDevices() {
+  std::vector<UsbDeviceInfo> out;
+  for (const auto& d : usbList()) {
+    UsbDeviceInfo info;
+    info.id = usbLocation(d.bus, d.device);
+    info.name = d.productName ? d.productName : d.vendorName;
+    info.manufacturerName = d.vendorName;
+    info.productName = d.productName;
+    info.vendorId = d.vendorId;
+    info.productId = d.productId;
+    out.push_back(std::move(info));
+  }
+  return out;
+}
+
+void LibvirtBackend::connectUsb(std::size_t index, MachineKey machine, Completion<Done> done) {
+  const auto& list = usbList();
+  if (index >= list.size()) {
+    done(failed("The USB device is gone."));
+    return;
+  }
+  const UsbDevice device = list[index];
+  onWorker(machine, [device](virConnectPtr conn, const Target& t) -> Result<Done> {
+    auto d = lookupDomain(conn, t.uuid);
+    if (!d) return libvirtError();
+    const auto xml = usbHostdevXml(device);
+    if (virDomainAttachDeviceFlags(d.get(), xml.c_str(), VIR_DOMAIN_AFFECT_LIVE) < 0) {
+      return libvirtError();
+    }
+    return Done{};
+  }, std::move(done));
+}
+
+void LibvirtBackend::disconnectUsb(std::size_t index, Completion<Done> done) {
+  const auto& list = usbList();
+  if (index >= list.size()) {
+    done(failed("The USB device is gone."));
+    return;
+  }
+  const UsbDevice device = list[index];
+  later<Done>([this, device]() -> Result<Done> {
+    auto c = workerConnection_.get();
+    if (auto* e = std::get_if<std::string>(&c)) return failed(*e);
+    return detachEverywhere(std::get<ConnectionRef>(c).get(), device);
+  }, std::move(done));
+}
+
+}  // namespace qor::host::libvirt

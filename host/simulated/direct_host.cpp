@@ -1,0 +1,65 @@
+#include "host/simulated/direct_host.h"
+
+#include <optional>
+
+namespace qor::host {
+namespace {
+
+struct ManualTimer : Timer {
+  explicit ManualTimer(std::shared_ptr<bool> armed) : armed_(std::move(armed)) {}
+  ~ManualTimer() override { *armed_ = false; }
+  std::shared_ptr<bool> armed_;
+};
+
+}  // namespace
+
+void ManualLoop::post(std::function<void()> task) {
+  posted_.push_back(std::move(task));
+}
+
+std::unique_ptr<Timer> ManualLoop::after(std::chrono::milliseconds, std::function<void()> task) {
+  auto slot = std::make_shared<Slot>();
+  slot->task = std::move(task);
+  timers_.push_back(slot);
+  // The timer shares the slot's flag, so dropping it disarms the slot.
+  return std::make_unique<ManualTimer>(std::shared_ptr<bool>(slot, &slot->armed));
+}
+
+std::size_t ManualLoop::runPending() {
+  std::size_t ran = 0;
+  for (auto posted = std::exchange(posted_, {}); auto& task : posted) {
+    task();
+    ++ran;
+  }
+  for (auto timers = std::exchange(timers_, {}); auto& slot : timers) {
+    if (!slot->armed) continue;
+    slot->armed = false;
+    slot->task();
+    ++ran;
+  }
+  return ran;
+}
+
+std::size_t ManualLoop::armedTimers() const {
+  std::size_t n = 0;
+  for (const auto& slot : timers_) n += slot->armed ? 1 : 0;
+  return n;
+}
+
+DirectHost::DirectHost(World world, ProcessLauncher& launcher)
+    : backend_(std::move(world), launcher, loop_), dispatcher_(backend_) {}
+
+Reply DirectHost::handle(const Request& request) {
+  std::optional<Reply> reply;
+  dispatcher_.handle(request, Completion<Reply>([&reply](Result<Reply> outcome) {
+                       reply = std::holds_alternative<Reply>(outcome)
+                                   ? std::get<Reply>(std::move(outcome))
+                                   : Reply::failure(std::get<HostError>(std::move(outcome)));
+                     }));
+  // Each turn answers every request that waits for a timer, so a few turns are plenty.
+  for (int turn = 0; !reply && turn < 8 && loop_.runPending() > 0; ++turn) {
+  }
+  return reply.value_or(Reply::failure(failed("The request was never answered.")));
+}
+
+}  // namespace qor::host

@@ -1,0 +1,59 @@
+#include "host/simulated/world.h"
+
+#include "host/core/object_path.h"
+#include "support/text_equal.h"
+
+namespace qor::host {
+
+const World::Index& World::index() const {
+  if (!index_.valid) {
+    index_.byId.clear();
+    index_.byName.clear();
+    for (std::size_t i = 0; i < machines.size(); ++i) {
+      if (machines[i].id) index_.byId.emplace(support::canonicalText(*machines[i].id), i);  // first wins
+      if (machines[i].name) index_.byName.emplace(support::canonicalText(*machines[i].name), i);
+    }
+    index_.valid = true;
+  }
+  return index_;
+}
+
+const Machine* World::machineById(std::string_view id) const {
+  const auto& byId = index().byId;
+  auto it = byId.find(support::canonicalText(id));
+  return it == byId.end() ? nullptr : &machines[it->second];
+}
+
+const Machine* World::machineByName(std::string_view name) const {
+  const auto& byName = index().byName;
+  auto it = byName.find(support::canonicalText(name));
+  return it == byName.end() ? nullptr : &machines[it->second];
+}
+
+const Machine* World::machineByKey(std::uint64_t key) const {
+  for (const auto& m : machines) {
+    if (m.key == key) return &m;
+  }
+  return nullptr;
+}
+
+std::string World::pathOf(const Machine& machine) const {
+  // A machine without an id, or one whose id an earlier machine shares, cannot be named by id.
+  if (machine.id && machineById(*machine.id) == &machine) {
+    return contract::machinePathWithID(*machine.id);
+  }
+  return machinePathByKey(machine.key);
+}
+
+std::filesystem::path World::guestRootOf(const Machine& machine) const {
+  if (machine.guestRoot) return folder / *machine.guestRoot;
+  // The default folder is named after the id, unless the id could name another folder.
+  const std::string id = machine.id.value_or("");
+  const bool plain = !id.empty() && id != "." && id != ".." &&
+                     id.find_first_not_of(
+                         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                         "0123456789.-_") == std::string::npos;
+  return folder / "guests" / (plain ? id : escapePathElement(id));
+}
+
+}  // namespace qor::host
