@@ -22,8 +22,8 @@ void GuestAgent::Process::finish(GuestResult<ProcessResult> result) {
   finished = true;
 }
 
-GuestAgent::GuestAgent(AgentTransport& transport, int timeoutSeconds)
-    : transport_(transport), timeoutSeconds_(timeoutSeconds) {}
+GuestAgent::GuestAgent(AgentTransport& transport, AddressLookup lookup, int timeoutSeconds)
+    : transport_(transport), timeoutSeconds_(timeoutSeconds), addressLookup_(std::move(lookup)) {}
 
 GuestAgent::~GuestAgent() = default;
 

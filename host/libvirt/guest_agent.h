@@ -54,13 +54,12 @@ class GuestAgent {
   using AddressLookup = std::function<std::optional<std::vector<InterfaceAddress>>(
       const std::string& domainUuid, AddressSource source)>;
 
-  explicit GuestAgent(AgentTransport& transport, int timeoutSeconds = 10);
+  // `lookup`: the backend's way to the addresses libvirt knows without the agent (leases, ARP).
+  explicit GuestAgent(AgentTransport& transport, AddressLookup lookup = {},
+                      int timeoutSeconds = 10);
   ~GuestAgent();
   GuestAgent(const GuestAgent&) = delete;
   GuestAgent& operator=(const GuestAgent&) = delete;
-
-  // The backend's way to the addresses libvirt knows without the agent (leases, ARP).
-  void setAddressLookup(AddressLookup lookup) { addressLookup_ = std::move(lookup); }
 
   GuestResult<GuestHandle> open(const std::string& domainUuid, const std::string& path,
                                 std::uint32_t mode, bool updating);

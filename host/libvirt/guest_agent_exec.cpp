@@ -92,8 +92,8 @@ GuestResult<GuestHandle> GuestAgent::execute(const std::string& domainUuid,
   // libvirt would refuse it with a message about its own encoding; say what is too large.
   if (args.dump().size() > kMaxAgentRequest) {
     return guestInvalidArgs(
-        "The program's input and arguments are too large for the guest agent: about 3 MB go "
-        "through libvirt in one request.");
+        "The program's input and arguments are too large for the guest agent: one request "
+        "to it carries about 140 KB of input at most.");
   }
   auto started =
       call(domainUuid, "guest-exec", std::move(args), "Cannot run '" + program + "' in the guest");

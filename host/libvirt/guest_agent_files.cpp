@@ -122,7 +122,7 @@ GuestResult<std::string> GuestAgent::readLocked(File& f, std::int64_t offset, st
     // Only a file nobody writes through this handle is read ahead: a write must land where
     // the client is, not where the agent is.
     if (!f.writable) count = std::max(count, f.readAhead);
-    count = std::min(count, kMaxAgentPiece);
+    count = std::min(count, kMaxReadPiece);
     bool eof = false;
     auto fetched = fetch(f, static_cast<std::int64_t>(count), eof);
     if (auto* e = std::get_if<GuestError>(&fetched)) {
@@ -226,7 +226,7 @@ std::optional<GuestError> GuestAgent::flush(File& f) {
   std::size_t sent = 0;
   while (sent < f.behind.size()) {
     const std::string_view piece =
-        std::string_view(f.behind).substr(sent, std::min(kMaxAgentPiece, f.behind.size() - sent));
+        std::string_view(f.behind).substr(sent, std::min(kMaxWritePiece, f.behind.size() - sent));
     auto reply = call(f.domain, "guest-file-write",
                       {{"handle", f.agentHandle}, {"buf-b64", support::base64Encode(piece)}},
                       "Cannot write '" + f.path + "' in the guest");

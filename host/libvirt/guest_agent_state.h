@@ -14,17 +14,21 @@
 
 namespace qor::host::libvirt {
 
-// libvirt carries a string of at most 4 MiB in one message: an agent reply with more than
-// about 3 MB of data in base64 fails whole. Data goes in pieces well below that.
-inline constexpr std::size_t kMaxAgentPiece = 2 * 1024 * 1024;
-inline constexpr std::size_t kMaxAgentRequest = 4 * 1024 * 1024 - 64 * 1024;
+// Agent replies of up to 4 MiB of text come through libvirt (its limit for one string: about
+// 3 MB of data in base64); requests to the agent must stay far smaller: one of more than about
+// 210 KB (the size of a socket's buffer here) reaches qemu-ga cut, and the agent answers
+// nothing or a JSON parse error. So files are read in pieces of up to 2 MiB, written in pieces
+// of 64 KiB, and a program's input and arguments must fit in one request.
+inline constexpr std::size_t kMaxReadPiece = 2 * 1024 * 1024;
+inline constexpr std::size_t kMaxWritePiece = 64 * 1024;
+inline constexpr std::size_t kMaxAgentRequest = 192 * 1024;
 // What one Read may ask for; longer reads are several agent reads.
 inline constexpr std::int64_t kMaxReadLength = 16 * 1024 * 1024;
 // Each agent round trip costs milliseconds, so a file read from the start is fetched in growing
 // pieces and a file being written is sent in pieces of this size.
 inline constexpr std::size_t kFirstReadAhead = 64 * 1024;
 inline constexpr std::size_t kMaxReadAhead = 1024 * 1024;
-inline constexpr std::size_t kWriteBehind = 1024 * 1024;
+inline constexpr std::size_t kWriteBehind = kMaxWritePiece;
 // Finished programs whose results are kept for their clients.
 inline constexpr std::size_t kMaxFinishedProcesses = 100;
 inline constexpr std::size_t kMaxKeptOutput = 64 * 1024 * 1024;

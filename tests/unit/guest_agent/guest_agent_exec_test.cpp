@@ -45,10 +45,13 @@ TEST_F(GuestExecTest, ExecuteRefusesWhatCannotBeSent) {
   EXPECT_EQ(errorOf(guest.execute(kDomain, "", {}, {}, "", true, true)).name, names::kInvalidArgs);
   EXPECT_EQ(errorOf(guest.execute(kDomain, "cat", {}, {}, "a=b", true, true)).name,
             names::kInvalidArgs);
-  const std::string huge = support::base64Encode(std::string(3500000, 'x'));
+  const std::string huge = support::base64Encode(std::string(150000, 'x'));
   EXPECT_EQ(errorOf(guest.execute(kDomain, "cat", {}, {}, huge, true, true)).name,
             names::kInvalidArgs);
   EXPECT_TRUE(agent.sent.empty());
+  agent.script.push_back(ok({{"pid", 1}}));
+  value(guest.execute(kDomain, "cat", {}, {}, support::base64Encode(std::string(140000, 'x')), true,
+                      true));
   agent.script.push_back(agentRefusal(
       "guest-exec",
       "Failed to execute child process \xE2\x80\x9Cnope\xE2\x80\x9D (No such file or directory)"));

@@ -54,9 +54,8 @@ TEST(GuestAddressesTest, WithoutAnAgentLibvirtsLeasesThenItsArpTable) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeAgent agent;
-    GuestAgent guest(agent);
     std::vector<AddressSource> asked;
-    guest.setAddressLookup([&](const std::string& uuid, AddressSource source) {
+    GuestAgent guest(agent, [&](const std::string& uuid, AddressSource source) {
       EXPECT_EQ(uuid, kDomain);
       asked.push_back(source);
       return source == AddressSource::lease ? c.lease : c.arp;
@@ -77,9 +76,8 @@ TEST(GuestAddressesTest, WithoutAnAgentLibvirtsLeasesThenItsArpTable) {
 
 TEST(GuestAddressesTest, AMachineThatIsNotRunningIsNotLookedUpElsewhere) {
   FakeAgent agent;
-  GuestAgent guest(agent);
   bool asked = false;
-  guest.setAddressLookup([&](const std::string&, AddressSource) {
+  GuestAgent guest(agent, [&](const std::string&, AddressSource) {
     asked = true;
     return std::optional<std::vector<InterfaceAddress>>{{{"vnet0", "192.168.122.7", false}}};
   });
