@@ -35,7 +35,34 @@ AgentReply GuestAgent::ask(const std::string& domainUuid, const char* command,
   if (!reply.error && !reply.ret) {
     reply.error = std::string("The guest agent gave no answer to ") + command;
   }
+  if (!reply.error && anyUnclosed_) retryCloses(domainKey(domainUuid));
   return reply;
+}
+
+void GuestAgent::closeLater(const std::string& domain, std::int64_t agentHandle) {
+  std::lock_guard guard(mutex_);
+  unclosed_[domain].push_back(agentHandle);
+  anyUnclosed_ = true;
+}
+
+void GuestAgent::retryCloses(const std::string& domain) {
+  std::vector<std::int64_t> handles;
+  {
+    std::lock_guard guard(mutex_);
+    auto it = unclosed_.find(domain);
+    if (it == unclosed_.end()) return;
+    handles = std::move(it->second);
+    unclosed_.erase(it);
+    anyUnclosed_ = !unclosed_.empty();
+  }
+  for (std::int64_t handle : handles) {
+    AgentReply reply = transport_.command(
+        domain, {{"execute", "guest-file-close"}, {"arguments", {{"handle", handle}}}},
+        timeoutSeconds_);
+    if (reply.error && classifyAgentFailure(*reply.error) == AgentFault::notAnswering) {
+      closeLater(domain, handle);
+    }
+  }
 }
 
 GuestResult<nlohmann::json> GuestAgent::call(const std::string& domainUuid, const char* command,
@@ -124,6 +151,8 @@ void GuestAgent::forgetMachine(const std::string& domainUuid) {
       }
     }
     std::erase_if(processes_, [&](const auto& entry) { return entry.second->domain == key; });
+    unclosed_.erase(key);
+    anyUnclosed_ = !unclosed_.empty();
   }
   for (auto& f : gone) {
     std::lock_guard fileGuard(f->lock);

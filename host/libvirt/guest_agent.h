@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -113,6 +114,10 @@ class GuestAgent {
   GuestResult<GuestDone> closeLocked(File& f);
   GuestResult<std::string> fetch(File& f, std::int64_t count, bool& eof);
   void forgetOldProcesses();
+  // A close the agent did not answer is tried again after its next answer, so that a file
+  // does not stay open in the guest because the agent was busy when its client left.
+  void closeLater(const std::string& domain, std::int64_t agentHandle);
+  void retryCloses(const std::string& domain);
   GuestResult<std::vector<std::string>> fallbackAddresses(const std::string& domainUuid,
                                                           const GuestError& agentFailure);
 
@@ -122,6 +127,8 @@ class GuestAgent {
   std::mutex mutex_;  // guards the tables and the counters, never held during an agent call
   std::map<GuestHandle, std::shared_ptr<File>> files_;
   std::map<GuestHandle, std::shared_ptr<Process>> processes_;
+  std::map<std::string, std::vector<std::int64_t>> unclosed_;  // by domain
+  std::atomic<bool> anyUnclosed_{false};
   GuestHandle nextFile_ = 1;
   GuestHandle nextProcess_ = 1;
 };

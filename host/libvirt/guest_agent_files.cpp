@@ -278,12 +278,15 @@ GuestResult<GuestDone> GuestAgent::close(const std::string& domainUuid, GuestHan
 GuestResult<GuestDone> GuestAgent::closeLocked(File& f) {
   auto flushed = flush(f);
   f.closed = true;
-  auto reply = call(f.domain, "guest-file-close", {{"handle", f.agentHandle}},
-                    "Cannot close '" + f.path + "' in the guest");
+  AgentReply closed = ask(f.domain, "guest-file-close", {{"handle", f.agentHandle}});
+  if (closed.error && classifyAgentFailure(*closed.error) == AgentFault::notAnswering) {
+    closeLater(f.domain, f.agentHandle);
+  }
   // A failed write is the news that matters, told again here: the file is incomplete.
   if (flushed) return std::move(*flushed);
   if (f.broken) return *f.broken;
-  if (auto* e = std::get_if<GuestError>(&reply)) return std::move(*e);
+  if (closed.error)
+    return agentFailure(*closed.error, "Cannot close '" + f.path + "' in the guest");
   return GuestDone{};
 }
 

@@ -216,6 +216,19 @@ TEST_F(GuestFilesTest, ReleaseFlushesAndClosesInTheGuest) {
             names::kUnknownObject);
 }
 
+TEST_F(GuestFilesTest, ACloseTheAgentDidNotAnswerIsTriedAgainLater) {
+  agent.disk["/r"] = "data";
+  GuestHandle f = openFile("/r", kReading);
+  agent.script.push_back(
+      failure("Guest agent is not responding: Guest agent not available for now"));
+  EXPECT_EQ(errorOf(guest.close(kDomain, f)).name, names::kHostFailed);
+  EXPECT_EQ(agent.open.size(), 1u);
+  // The next answer of that agent brings the close along.
+  openFile("/r", kReading);
+  EXPECT_EQ(agent.open.size(), 1u);
+  EXPECT_EQ(agent.count("guest-file-close"), 2u);
+}
+
 TEST_F(GuestFilesTest, ClosingRequestsCloseAfterTheirData) {
   agent.disk["/r"] = "data";
   GuestHandle f = openFile("/r", kReading);
