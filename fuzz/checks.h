@@ -93,7 +93,7 @@ inline std::string toBusText(std::string_view bytes) {
 // ("org.qor.Qor", which may also hold '-'): at most 255 bytes, two or more elements separated by
 // dots, each non-empty, of ASCII letters, digits and '_' (and the extra characters), and not
 // starting with a digit.
-inline bool support::isDottedName(std::string_view s, std::string_view extra) {
+inline bool isDottedName(std::string_view s, std::string_view extra) {
   if (s.empty() || s.size() > 255) return false;
   std::size_t elements = 0;
   std::size_t start = 0;
@@ -116,10 +116,10 @@ inline bool support::isDottedName(std::string_view s, std::string_view extra) {
 }
 
 inline bool isWellKnownBusName(std::string_view s) {
-  return support::isDottedName(s, "-");
+  return isDottedName(s, "-");
 }
 inline bool isErrorName(std::string_view s) {
-  return support::isDottedName(s, "");
+  return isDottedName(s, "");
 }
 
 }  // namespace qor::fuzz

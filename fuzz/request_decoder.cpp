@@ -12,7 +12,7 @@
 namespace qor::fuzz {
 namespace {
 
-using host::code;
+using host::fourCharCode;
 using host::Value;
 
 constexpr std::string_view kRoot = "/org/qor/Scripting1";
@@ -184,7 +184,7 @@ class Decoder {
   std::string machinePath() {
     switch (in_.ConsumeIntegralInRange(0, 3)) {
       case 0:
-        return host::contract::machinePathWithID(pick(vocabulary_.machineIds));
+        return contract::machinePathWithID(pick(vocabulary_.machineIds));
       case 1:
         return std::string(kRoot) + "/vm/name/" +
                host::escapePathElement(pick(vocabulary_.machineNames));

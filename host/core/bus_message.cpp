@@ -13,6 +13,8 @@ int readRequest(sd_bus_message* message, Request& out) {
   out.interface = interface ? std::optional<std::string>(interface) : std::nullopt;
   out.member = member ? member : "";
   out.signature = signature ? signature : "";
+  const char* sender = sd_bus_message_get_sender(message);
+  out.sender = sender ? sender : "";
   return wire::readValues(message, out.args);
 }
 

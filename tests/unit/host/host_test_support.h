@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <variant>
@@ -54,8 +55,16 @@ class FakeLauncher : public ProcessLauncher {
  public:
   struct Fake : RunningProcess {
     ProcessSnapshot state;
+    std::function<void()> onExit;
     ProcessSnapshot snapshot() const override { return state; }
     bool exited() const override { return state.exited; }
+    void whenExited(std::function<void()> callback) override { onExit = std::move(callback); }
+    // The program ends now, as the event loop would see it.
+    void finish(ProcessSnapshot end) {
+      state = std::move(end);
+      state.exited = true;
+      if (auto c = std::exchange(onExit, nullptr)) c();
+    }
   };
   std::variant<std::unique_ptr<RunningProcess>, HostError> launch(
       const ProgramLaunch& launch) override {
@@ -63,9 +72,11 @@ class FakeLauncher : public ProcessLauncher {
     if (failWith) return *failWith;
     auto p = std::make_unique<Fake>();
     p->state = next;
+    started.push_back(p.get());
     return std::unique_ptr<RunningProcess>(std::move(p));
   }
   std::vector<ProgramLaunch> launched;
+  std::vector<Fake*> started;  // owned by the host; valid while it keeps the process
   ProcessSnapshot next{true, 0, "", ""};
   std::optional<HostError> failWith;
 };

@@ -130,6 +130,17 @@ TEST_F(SpawnTest, DroppingARunningProgramEndsIt) {
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
 }
 
+TEST_F(SpawnTest, AStreamCutAtTheCaptureLimitSaysSo) {
+  // Exactly the limit on standard output is whole; one byte more on standard error is cut.
+  const auto state = run(launchOf(
+      "sh", {"-c", "head -c " + std::to_string(kMaxCapturedBytes) + " /dev/zero; head -c " +
+                       std::to_string(kMaxCapturedBytes + 1) + " /dev/zero >&2"}));
+  EXPECT_EQ(state.output.size(), kMaxCapturedBytes);
+  EXPECT_FALSE(state.outputTruncated);
+  EXPECT_EQ(state.error.size(), kMaxCapturedBytes);
+  EXPECT_TRUE(state.errorTruncated);
+}
+
 TEST(ExecuteTest, ScriptedResultsAnswerInOrderRepeatingTheLast) {
   TempFolder folder;
   FakeLauncher launcher;
