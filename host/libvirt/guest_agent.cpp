@@ -139,25 +139,19 @@ void GuestAgent::releaseProcess(GuestHandle process) {
 
 void GuestAgent::forgetMachine(const std::string& domainUuid) {
   const std::string key = domainKey(domainUuid);
-  std::vector<std::shared_ptr<File>> gone;
-  {
-    std::lock_guard guard(mutex_);
-    for (auto it = files_.begin(); it != files_.end();) {
-      if (it->second->domain == key) {
-        gone.push_back(std::move(it->second));
-        it = files_.erase(it);
-      } else {
-        ++it;
-      }
+  std::lock_guard guard(mutex_);
+  for (auto it = files_.begin(); it != files_.end();) {
+    if (it->second->domain == key) {
+      // Not through its lock: a request still on the file may wait seconds for the agent.
+      it->second->closed = true;
+      it = files_.erase(it);
+    } else {
+      ++it;
     }
-    std::erase_if(processes_, [&](const auto& entry) { return entry.second->domain == key; });
-    unclosed_.erase(key);
-    anyUnclosed_ = !unclosed_.empty();
   }
-  for (auto& f : gone) {
-    std::lock_guard fileGuard(f->lock);
-    f->closed = true;
-  }
+  std::erase_if(processes_, [&](const auto& entry) { return entry.second->domain == key; });
+  unclosed_.erase(key);
+  anyUnclosed_ = !unclosed_.empty();
 }
 
 void GuestAgent::forgetOldProcesses() {

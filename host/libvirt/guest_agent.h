@@ -47,8 +47,9 @@ struct InterfaceAddress {
 enum class AddressSource { lease, arp };
 
 // Guest files, programs and addresses of libvirt machines through the QEMU guest agent, in
-// plain values. Every call blocks on the agent (up to the timeout), so call it from a worker
-// thread, never from the host's loop; calls for different handles may run at once.
+// plain values. Requests block on the agent (up to the timeout), so they run on worker threads,
+// never on the host's loop, several at once (one file's requests wait for each other); the
+// lists, age and forgetMachine answer at once from any thread.
 class GuestAgent {
  public:
   // nullopt: that source failed or is not there; an empty list: it knows no address.
@@ -91,7 +92,8 @@ class GuestAgent {
   // written goes out first), the process is forgotten (its program goes on). No answer.
   void releaseFile(GuestHandle file);
   void releaseProcess(GuestHandle process);
-  // The machine stopped: its agent and everything opened through it are gone.
+  // The machine stopped: its agent and everything opened through it are gone. Asks nothing
+  // and waits for nothing, so the loop may call it.
   void forgetMachine(const std::string& domainUuid);
 
  private:

@@ -40,7 +40,7 @@ struct GuestAgent::File {
   std::int64_t agentHandle = 0;
   bool readable = false;
   bool writable = false;
-  bool closed = false;
+  std::atomic<bool> closed{false};
   // Read ahead of the client (files open for reading only): the agent's position is past the
   // client's by what is left here. Bytes a raw read could not hand out go back here too.
   std::string ahead;
