@@ -15,6 +15,13 @@ enum class ArgKind {
   positional,       // <identifier>
 };
 
+// Values a positional's completion offers from the host, when it is running.
+enum class Suggestions {
+  none,
+  machines,    // the names of the virtual machines (and their UUIDs once one is begun)
+  usbDevices,  // VID:PID pairs and locations, as `usb list` shows them
+};
+
 // One member of a command as declared: the parser, the help, the usage line and the completion
 // scripts are all derived from it. Names derive from `property`: "saveState" gives --save-state
 // and the value placeholder <save-state>; a positional "identifier" shows as <identifier>.
@@ -25,6 +32,7 @@ struct ArgSpec {
   std::string help;
   bool required = false;  // positionals and --cmd are required; flags and options are not
   bool integer = false;   // the value must read as a signed 64-bit integer; stored in decimal
+  Suggestions suggestions = Suggestions::none;
 };
 
 // Runs while the command line is parsed, before anything is sent; may change the values and may

@@ -21,6 +21,25 @@ std::string completionScript(const CommandSpec& root, Shell shell) {
   return "";
 }
 
+std::string_view suggestionsName(Suggestions suggestions) {
+  switch (suggestions) {
+    case Suggestions::none:
+      return "";
+    case Suggestions::machines:
+      return "identifier";
+    case Suggestions::usbDevices:
+      return "usb-device";
+  }
+  return "";
+}
+
+std::optional<Suggestions> suggestionsNamed(std::string_view name) {
+  for (Suggestions kind : {Suggestions::machines, Suggestions::usbDevices}) {
+    if (name == suggestionsName(kind)) return kind;
+  }
+  return std::nullopt;
+}
+
 namespace completion {
 namespace {
 
@@ -59,6 +78,31 @@ std::vector<std::string> optionWords(const CommandSpec& command) {
   words.push_back("-h");
   words.push_back("--help");
   return words;
+}
+
+std::vector<std::string> valueOptionWords(const CommandSpec& command) {
+  std::vector<std::string> words;
+  for (const ArgSpec& member : command.members) {
+    if (member.kind == ArgKind::option || member.kind == ArgKind::repeatedOption) {
+      words.push_back(longName(member));
+    }
+  }
+  return words;
+}
+
+std::vector<Suggestions> positionalSuggestions(const CommandSpec& command) {
+  std::vector<Suggestions> kinds;
+  for (const ArgSpec& member : command.members) {
+    if (member.kind == ArgKind::positional) kinds.push_back(member.suggestions);
+  }
+  return kinds;
+}
+
+bool suggestsValues(const CommandSpec& command) {
+  for (Suggestions kind : positionalSuggestions(command)) {
+    if (kind != Suggestions::none) return true;
+  }
+  return false;
 }
 
 }  // namespace completion

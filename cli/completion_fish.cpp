@@ -77,6 +77,61 @@ std::string pathHelper(const CommandSpec& root, const std::string& name) {
          "end\n";
 }
 
+// Whether the word under the cursor is positional number N (from 1) of the command named; the
+// options listed after N take their value in the next word. Then the values the host offers,
+// asked of the very program being completed; fish quotes them itself (names hold spaces).
+std::string suggestHelpers(const std::string& name) {
+  return "function __" + name +
+         "_argument\n"
+         "    __" +
+         name +
+         "_at $argv[1]; or return 1\n"
+         "    set -l token (commandline -ct)\n"
+         "    string match -q -- '-*' \"$token\"; and return 1\n"
+         "    set -l words (commandline -opc)\n"
+         "    set -l valued $argv[3..-1]\n"
+         "    set -l positional 1\n"
+         "    set -l i (math (count (string split ' ' -- $argv[1])) + 1)\n"
+         "    while test $i -le (count $words)\n"
+         "        if contains -- $words[$i] $valued\n"
+         "            set i (math $i + 1)\n"
+         "            test $i -le (count $words); or return 1\n"
+         "        else if not string match -q -- '-*' $words[$i]\n"
+         "            set positional (math $positional + 1)\n"
+         "        end\n"
+         "        set i (math $i + 1)\n"
+         "    end\n"
+         "    test $positional = $argv[2]\n"
+         "end\n"
+         "\n"
+         "function __" +
+         name +
+         "_suggest\n"
+         "    set -l program (commandline -opc)[1]\n"
+         "    set -l token (commandline -ct)\n"
+         "    command $program " +
+         std::string(kCompleteValuesOption) +
+         " $argv[1] \"$token\" 2>/dev/null </dev/null\n"
+         "end\n";
+}
+
+std::string suggestions(const CommandPath& path, const std::string& name) {
+  const CommandSpec& command = *path.back();
+  const std::vector<Suggestions> kinds = positionalSuggestions(command);
+  std::string valued;
+  for (const std::string& word : valueOptionWords(command)) valued += " " + word;
+  std::string lines;
+  for (std::size_t i = 0; i < kinds.size(); ++i) {
+    if (kinds[i] == Suggestions::none) continue;
+    const std::string condition = "__" + name + "_argument " + quoted(commandPathText(path)) + " " +
+                                  std::to_string(i + 1) + valued;
+    lines += "complete -c " + name + " -n " + quoted(condition) + " -a " +
+             quoted("(__" + name + "_suggest " + std::string(suggestionsName(kinds[i])) + ")") +
+             "\n";
+  }
+  return lines;
+}
+
 std::string completions(const CommandPath& path, const std::string& name) {
   const CommandSpec& command = *path.back();
   const std::string prefix =
@@ -108,8 +163,10 @@ std::string fishScript(const CommandSpec& root) {
                        " for fish. Save it as\n"
                        "# ~/.config/fish/completions/" +
                        name + ".fish, or source it.\n\n" + pathHelper(root, name) + "\n" +
-                       "complete -c " + name + " -f\n";
-  forEachCommand(root, [&](const CommandPath& path) { script += completions(path, name); });
+                       suggestHelpers(name) + "\n" + "complete -c " + name + " -f\n";
+  forEachCommand(root, [&](const CommandPath& path) {
+    script += completions(path, name) + suggestions(path, name);
+  });
   return script;
 }
 

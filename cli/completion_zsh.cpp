@@ -42,24 +42,53 @@ std::string field(const std::string& text) {
 
 constexpr const char* kLine = " \\\n        ";
 
-std::string memberSpec(const ArgSpec& member) {
+std::string memberSpec(const ArgSpec& member, const std::string& command) {
   const std::string name = longName(member);
   const std::string placeholder = field(valueName(member));
   switch (member.kind) {
-    case ArgKind::positional:
-      return "':" + field(member.help.empty() ? valueName(member) : member.help) + ":'";
+    case ArgKind::positional: {
+      std::string action;
+      if (member.suggestions != Suggestions::none) {
+        action = "_" + command + "_suggest " + std::string(suggestionsName(member.suggestions));
+      }
+      return "':" + field(member.help.empty() ? valueName(member) : member.help) + ":" + action +
+             "'";
+    }
     case ArgKind::flag:
       if (member.shortName == 0) return "'" + name + explanation(member.help) + "'";
       return "'(-" + std::string(1, member.shortName) + " " + name + ")'{-" +
              std::string(1, member.shortName) + "," + name + "}'" + explanation(member.help) + "'";
+    // "=": the value may also follow in the same word (--name=value), as the parser accepts.
     case ArgKind::option:
-      return "'" + name + explanation(member.help) + ":" + placeholder + ":'";
+      return "'" + name + "=" + explanation(member.help) + ":" + placeholder + ":'";
     case ArgKind::repeatedOption:
-      return "'*" + name + explanation(member.help) + ":" + placeholder + ":'";
+      return "'*" + name + "=" + explanation(member.help) + ":" + placeholder + ":'";
     case ArgKind::remainingOption:
-      return "'" + name + explanation(member.help) + ":*:" + placeholder + ":'";
+      return "'" + name + "=" + explanation(member.help) + ":*:" + placeholder + ":'";
   }
   return "";
+}
+
+// The word that started the command line, kept for the subcommands' functions (the words they see
+// begin after their own name): the values are asked of the very program being completed.
+std::string rootCommandWord(const std::string& name) {
+  return "    local _" + name + "_command=${(Q)words[1]}\n";
+}
+
+// Adds the values the host offers, one per line of the program's answer; compadd quotes each as
+// the word under the cursor needs (names hold spaces). _arguments puts its compadd options before
+// the last word, the kind of value.
+std::string suggestFunction(const std::string& name) {
+  return "_" + name +
+         "_suggest() {\n"
+         "    local kind=$argv[-1]\n"
+         "    argv[-1]=()\n"
+         "    local -a values\n"
+         "    values=(${(f)\"$(command ${_" +
+         name + "_command:-" + name + "} " + std::string(kCompleteValuesOption) +
+         " $kind ${(Q)PREFIX} 2>/dev/null </dev/null)\"})\n"
+         "    compadd \"$@\" -a values\n"
+         "}\n";
 }
 
 std::string helpSpec() {
@@ -68,7 +97,8 @@ std::string helpSpec() {
 
 std::string leafFunction(const CommandPath& path) {
   std::string text = functionName(path) + "() {\n    _arguments -s -S";
-  for (const ArgSpec& member : path.back()->members) text += kLine + memberSpec(member);
+  const std::string command = path.front()->commandName();
+  for (const ArgSpec& member : path.back()->members) text += kLine + memberSpec(member, command);
   return text + kLine + helpSpec() + "\n}\n";
 }
 
@@ -85,9 +115,9 @@ std::string groupFunction(const CommandPath& path) {
   return functionName(path) +
          "() {\n"
          "    local context state state_descr line\n"
-         "    typeset -A opt_args\n"
-         "    _arguments -C" +
-         kLine + helpSpec() + kLine + "': :->subcommand'" + kLine +
+         "    typeset -A opt_args\n" +
+         (path.size() == 1 ? rootCommandWord(command.commandName()) : std::string()) +
+         "    _arguments -C" + kLine + helpSpec() + kLine + "': :->subcommand'" + kLine +
          "'*:: :->argument' && return 0\n"
          "    case $state in\n"
          "        (subcommand)\n"
@@ -120,6 +150,7 @@ std::string zshScript(const CommandSpec& root) {
   forEachCommand(root, [&](const CommandPath& path) {
     script += "\n" + (path.back()->subcommands.empty() ? leafFunction(path) : groupFunction(path));
   });
+  script += "\n" + suggestFunction(name);
   // Autoloaded from $fpath, the file is the body of _qorctl; sourced, it registers itself.
   return script + "\nif [[ $funcstack[1] = _" + name + " ]]; then\n    _" + name +
          " \"$@\"\nelse\n    compdef _" + name + " " + name + "\nfi\n";

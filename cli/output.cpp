@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -105,11 +106,23 @@ std::string readStandardInput(std::size_t count) {
   return bytes;
 }
 
-std::string readStandardInputToEnd() {
+std::string readStandardInputToEnd(std::size_t limit) {
   std::string bytes;
   char buffer[65536];
-  while (std::size_t got = readSome(buffer, sizeof buffer)) bytes.append(buffer, got);
+  while (bytes.size() <= limit) {
+    const std::size_t got = readSome(buffer, sizeof buffer);
+    if (got == 0) break;
+    bytes.append(buffer, got);
+  }
   return bytes;
+}
+
+std::optional<std::uint64_t> standardInputFileRemaining() {
+  struct stat status {};
+  if (fstat(STDIN_FILENO, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+  const off_t position = lseek(STDIN_FILENO, 0, SEEK_CUR);
+  if (position < 0 || position > status.st_size) return std::nullopt;
+  return static_cast<std::uint64_t>(status.st_size - position);
 }
 
 }  // namespace qor::cli

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,12 +28,20 @@ FileHandleTextStream standardErrorStream();
 // Raw byte writes, unconverted and unbuffered; throw CommandError when the platform reports a
 // failed write (all bytes are written otherwise, across short writes).
 void writeRaw(int fd, std::string_view bytes);
-inline void writeStandardOutput(std::string_view bytes) { writeRaw(1, bytes); }
-inline void writeStandardError(std::string_view bytes) { writeRaw(2, bytes); }
+inline void writeStandardOutput(std::string_view bytes) {
+  writeRaw(1, bytes);
+}
+inline void writeStandardError(std::string_view bytes) {
+  writeRaw(2, bytes);
+}
 
 // Reads of standard input: up to `count` bytes (empty at end of input), or everything to the
-// end. Throw CommandError when the read fails.
+// end but stopping once more than `limit` bytes have come. Throw CommandError when the read
+// fails.
 std::string readStandardInput(std::size_t count);
-std::string readStandardInputToEnd();
+std::string readStandardInputToEnd(std::size_t limit = SIZE_MAX);
+
+// The bytes left to read when standard input is a regular file; nullopt for anything else.
+std::optional<std::uint64_t> standardInputFileRemaining();
 
 }  // namespace qor::cli

@@ -38,7 +38,10 @@ std::vector<ArgSpec> environment() {
 
 // The option group `VMIdentifier`, expanded where a command holds its `identifer`.
 ArgSpec identifier() {
-  return positional("identifier", "Either the UUID or the complete name of the virtual machine.");
+  ArgSpec member =
+      positional("identifier", "Either the UUID or the complete name of the virtual machine.");
+  member.suggestions = Suggestions::machines;
+  return member;
 }
 
 std::vector<ArgSpec> members(std::vector<ArgSpec> own, bool withIdentifier = true) {
@@ -127,6 +130,7 @@ CommandSpec usb() {
   ArgSpec device = positional(
       "device",
       "Device identifier either as a VID:PID pair (e.g. DEAD:BEEF) or a location (e.g. 4).");
+  device.suggestions = Suggestions::usbDevices;
   return group("USB", "USB device handling.",
                {leaf("USBList", buildAndRun<commands::makeUSBList>, "List connected devices.", members({}, false), "list"),
                 leaf("USBConnect", buildAndRun<commands::makeUSBConnect>, "Connect a USB device to a virtual machine.", members({device}),

@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "cli/command_table.h"
+#include "cli/completion.h"
 #include "cli/output.h"
 #include "cli/parser.h"
 #include "cli/terminal.h"
+#include "commands/complete_values.h"
 #include "entry/command_tree.h"
 
 namespace qor::entry {
@@ -54,8 +56,13 @@ int runEntry(int argc, char** argv) {
   int status = 1;
   try {
     std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-    ParseOutcome outcome = parseCommandLine(rootCommand(), arguments, terminalWidth());
-    status = perform(outcome);
+    if (!arguments.empty() && arguments.front() == kCompleteValuesOption) {
+      // The completion scripts' hidden query: not a command of the tree, and never an error.
+      status = commands::completeValues({arguments.begin() + 1, arguments.end()});
+    } else {
+      ParseOutcome outcome = parseCommandLine(rootCommand(), arguments, terminalWidth());
+      status = perform(outcome);
+    }
   } catch (const std::exception& error) {
     standardErrorStream().write("Error: " + std::string(error.what()));
     status = 1;

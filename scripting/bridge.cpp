@@ -1,6 +1,7 @@
 #include "scripting/bridge.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "contract/errors.h"
@@ -8,6 +9,7 @@
 #include "scripting/bus_errors.h"
 #include "scripting/event_error_handler.h"
 #include "scripting/host_launcher.h"
+#include "scripting/message_size.h"
 #include "wire/value_codec.h"
 
 namespace qor::scripting {
@@ -15,8 +17,27 @@ namespace qor::scripting {
 namespace {
 
 constexpr std::uint32_t kLaunchAndHide = 0x00100000;
-constexpr const char* kInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
-constexpr const char* kDisconnected = "org.freedesktop.DBus.Error.Disconnected";
+constexpr std::uint64_t kMicrosecondsPerSecond = 1000000;
+constexpr std::uint64_t kForever = std::uint64_t{1} << 62;
+
+// "25 seconds", "1.5 seconds".
+std::string secondsText(std::uint64_t microseconds) {
+  std::string text = std::to_string(microseconds / kMicrosecondsPerSecond);
+  if (const auto rest = microseconds % kMicrosecondsPerSecond; rest != 0) {
+    std::string fraction = std::to_string(rest + kMicrosecondsPerSecond).substr(1);
+    fraction.erase(fraction.find_last_not_of('0') + 1);
+    text += "." + fraction;
+  }
+  return text + (microseconds == kMicrosecondsPerSecond ? " second" : " seconds");
+}
+
+bool isReplyTo(sd_bus_message* message, std::uint64_t cookie) {
+  std::uint8_t type = 0;
+  std::uint64_t replyCookie = 0;
+  return message != nullptr && sd_bus_message_get_type(message, &type) >= 0 &&
+         (type == SD_BUS_MESSAGE_METHOD_RETURN || type == SD_BUS_MESSAGE_METHOD_ERROR) &&
+         sd_bus_message_get_reply_cookie(message, &replyCookie) >= 0 && replyCookie == cookie;
+}
 
 std::string signatureOf(const std::vector<contract::Value>& values) {
   std::string signature;
@@ -38,23 +59,50 @@ std::optional<std::vector<contract::Value>> Bridge::call(const Request& request)
     return std::nullopt;
   }
   Outcome outcome = deliver(request);
-  if (!outcome.reply && isNoOwnerError(outcome.errorName)) {
+  if (outcome.local == LocalFailure::none && !outcome.reply && isNoOwnerError(outcome.errorName)) {
     // Nothing reached a host, so the request may go out once more after a launch.
-    if (launched_ || !launch()) {
+    if (!launchAllowed_ || launched_ || !launch()) {
       fail(request, kNotLaunched, kHostNotRunning);
       return std::nullopt;
     }
     outcome = deliver(request);
-    if (!outcome.reply && isNoOwnerError(outcome.errorName)) {
+    if (outcome.local == LocalFailure::none && !outcome.reply &&
+        isNoOwnerError(outcome.errorName)) {
       fail(request, kNotLaunched, kHostNotRunning);
       return std::nullopt;
     }
+  }
+  if (outcome.local != LocalFailure::none) {
+    const bool timedOut = outcome.local == LocalFailure::timedOut;
+    fail(request, localReason(outcome), timedOut ? kTimedOut : kRequestFailed);
+    return std::nullopt;
   }
   if (!outcome.reply) {
     fail(request, outcome.errorName, statusForErrorName(outcome.errorName), outcome.errorMessage);
     return std::nullopt;
   }
   return accept(request, outcome.reply.get());
+}
+
+std::size_t Bridge::textCapacity(const Request& request, std::size_t index) const {
+  const std::size_t header = methodCallHeaderSize(
+      info_.identifier, request.path, contract::interfaceName(request.interfaceShortName()),
+      request.member, request.argumentSignature);
+  const auto base = bodySize(request.arguments, index, 0);
+  if (!base) return SIZE_MAX;  // not a request whose size this measures
+  if (header + *base >= kLargestMessage) return 0;
+  // The arguments after the text may need padding that depends on its length: count down from
+  // the room left until the whole message fits (a few steps at most).
+  std::size_t capacity = kLargestMessage - header - *base;
+  while (capacity > 0 && header + *bodySize(request.arguments, index, capacity) > kLargestMessage) {
+    --capacity;
+  }
+  return capacity;
+}
+
+std::optional<bool> Bridge::hostIsRunning() {
+  if (!connect()) return std::nullopt;
+  return nameHasOwner(bus_, info_.identifier);
 }
 
 bool Bridge::connect() {
@@ -65,6 +113,10 @@ bool Bridge::connect() {
   // really up, not just a socket that was accepted.
   const char* unique = nullptr;
   if (r >= 0) r = sd_bus_get_unique_name(bus, &unique);
+  // The default for every later call on the connection, those to the bus daemon too.
+  if (r >= 0 && replyTimeout_.count() > 0) {
+    r = sd_bus_set_method_call_timeout(bus, static_cast<std::uint64_t>(replyTimeout_.count()));
+  }
   if (r < 0) {
     if (bus != nullptr) sd_bus_flush_close_unref(bus);
     connection_ = Connection::unreachable;
@@ -76,7 +128,6 @@ bool Bridge::connect() {
 }
 
 Bridge::Outcome Bridge::deliver(const Request& request) {
-  Outcome outcome;
   const std::string interface = contract::interfaceName(request.interfaceShortName());
   const std::string member(request.member);
   const std::string properties(contract::kPropertiesInterface);
@@ -96,32 +147,79 @@ Bridge::Outcome Bridge::deliver(const Request& request) {
     }
   }
   if (r >= 0) r = sd_bus_message_set_auto_start(message.get(), 0);
-  if (r < 0) {
-    // The request cannot be expressed on the bus (a text that is not UTF-8, say); nothing is
-    // sent.
-    outcome.errorName = kInvalidArgs;
-    return outcome;
-  }
+  // The request cannot be expressed on the bus (a text that is not UTF-8, say).
+  if (r < 0) return localFailure(LocalFailure::notBuilt, -r);
+  return exchange(message.get());
+}
 
-  sd_bus_error error{};  // SD_BUS_ERROR_NULL is a C compound literal
-  sd_bus_message* reply = nullptr;
-  r = sd_bus_call(bus_, message.get(), 0, &error, &reply);  // 0: the bus's default timeout
-  if (r >= 0) {
-    outcome.reply.reset(reply);
-  } else if (sd_bus_is_open(bus_) <= 0) {
-    outcome.errorName = kDisconnected;
-  } else if (sd_bus_error_is_set(&error)) {
-    outcome.errorName = error.name;
-    // sd-bus describes its own failures (a timeout here, say) with the text of the errno; only
-    // an error reply's message is the host's own words.
-    const bool madeHere =
-        error.message != nullptr && std::strcmp(error.message, std::strerror(-r)) == 0;
-    if (error.message != nullptr && !madeHere) outcome.errorMessage = error.message;
-  } else {
-    outcome.errorName = "org.freedesktop.DBus.Error.Failed";
+// Sends the message and waits for its reply, as long as the bus's default timeout allows.
+// sd_bus_call would do the same, but it describes its own failures (a timeout, a lost
+// connection) with error names as if they were replies; here only a message that answers the
+// request is an answer.
+Bridge::Outcome Bridge::exchange(sd_bus_message* message) {
+  std::uint64_t timeout = 0;
+  if (sd_bus_get_method_call_timeout(bus_, &timeout) < 0) timeout = 25 * kMicrosecondsPerSecond;
+  std::uint64_t cookie = 0;
+  if (const int r = sd_bus_send(bus_, message, &cookie); r < 0) {
+    return localFailure(LocalFailure::notSent, -r);
   }
-  sd_bus_error_free(&error);
+  // "infinity" in SYSTEMD_BUS_TIMEOUT reads as the largest value: no deadline then.
+  const bool forever = timeout >= kForever;
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::microseconds(forever ? 0 : static_cast<std::int64_t>(timeout));
+  for (;;) {
+    sd_bus_message* raw = nullptr;
+    int r = sd_bus_process(bus_, &raw);
+    MessagePtr incoming(raw);
+    if (r < 0) return localFailure(LocalFailure::notReceived, -r);
+    if (isReplyTo(incoming.get(), cookie)) {
+      Outcome outcome;
+      if (const sd_bus_error* error = sd_bus_message_get_error(incoming.get())) {
+        outcome.errorName = error->name != nullptr ? error->name : "";
+        if (error->message != nullptr) outcome.errorMessage = error->message;
+      } else {
+        outcome.reply = std::move(incoming);
+      }
+      return outcome;
+    }
+    if (r > 0) continue;  // something else came (a signal); there may be more queued
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (!forever && left.count() <= 0) return localFailure(LocalFailure::timedOut, ETIMEDOUT);
+    r = sd_bus_wait(bus_, forever ? UINT64_MAX : static_cast<std::uint64_t>(left.count()));
+    if (r < 0 && r != -EINTR) return localFailure(LocalFailure::notReceived, -r);
+  }
+}
+
+Bridge::Outcome Bridge::localFailure(LocalFailure failure, int error) const {
+  Outcome outcome;
+  // However it shows, a connection that is gone is the one cause worth naming.
+  outcome.local = sd_bus_is_open(bus_) <= 0 ? LocalFailure::disconnected : failure;
+  outcome.error = error;
   return outcome;
+}
+
+std::string Bridge::localReason(const Outcome& outcome) const {
+  const std::string cause = std::strerror(outcome.error);
+  switch (outcome.local) {
+    case LocalFailure::notBuilt:
+      return "qorctl could not put the request into a D-Bus message (" + cause +
+             "); nothing was sent";
+    case LocalFailure::notSent:
+      return "qorctl could not send the request (" + cause + ")";
+    case LocalFailure::notReceived:
+      return "qorctl could not receive the reply (" + cause + ")";
+    case LocalFailure::timedOut: {
+      std::uint64_t timeout = 0;
+      if (sd_bus_get_method_call_timeout(bus_, &timeout) < 0) timeout = 0;
+      return "no reply came within the bus's timeout of " + secondsText(timeout);
+    }
+    case LocalFailure::disconnected:
+      return "qorctl's connection to the session bus was lost";
+    case LocalFailure::none:
+      break;
+  }
+  return cause;
 }
 
 bool Bridge::launch() {

@@ -2,8 +2,10 @@
 
 #include <systemd/sd-bus.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,18 +36,37 @@ class Bridge final : public ScriptingChannel {
   std::uint32_t launchFlags() const { return launchFlags_; }
   void setDelegate(EventDelegate* delegate) override { delegate_ = delegate; }
   EventDelegate* delegate() const override { return delegate_; }
+  // Off: a host that is not running is never started; requests to it fail as if the launch had.
+  void setLaunchAllowed(bool allowed) { launchAllowed_ = allowed; }
+  // How long each request (and each question to the bus daemon) waits for its answer; zero, the
+  // default, is the bus library's own (25 s). Set before the first request.
+  void setReplyTimeout(std::chrono::microseconds timeout) { replyTimeout_ = timeout; }
+
+  // Asks the bus daemon whether the host's bus name has an owner now, connecting first if need
+  // be; sends nothing to the host. Nullopt when the bus cannot be reached or asked.
+  std::optional<bool> hostIsRunning();
 
   std::optional<std::vector<contract::Value>> call(const Request& request) override;
+  std::size_t textCapacity(const Request& request, std::size_t index) const override;
 
  private:
+  // Failures on this side of the bus: nothing, or nothing usable, came back from it.
+  enum class LocalFailure { none, notBuilt, notSent, notReceived, timedOut, disconnected };
+
+  // A reply; or an error reply, the answer of the host or of the bus daemon; or a local failure.
   struct Outcome {
     MessagePtr reply;
     std::string errorName;
     std::string errorMessage;
+    LocalFailure local = LocalFailure::none;
+    int error = 0;  // the errno of a local failure
   };
 
   bool connect();
   Outcome deliver(const Request& request);
+  Outcome exchange(sd_bus_message* message);
+  Outcome localFailure(LocalFailure failure, int error) const;
+  std::string localReason(const Outcome& outcome) const;
   bool launch();
   std::optional<std::vector<contract::Value>> accept(const Request& request,
                                                      sd_bus_message* reply);
@@ -60,6 +81,8 @@ class Bridge final : public ScriptingChannel {
   sd_bus* bus_ = nullptr;
   Connection connection_ = Connection::notYet;
   bool launched_ = false;
+  bool launchAllowed_ = true;
+  std::chrono::microseconds replyTimeout_{0};
 };
 
 }  // namespace qor::scripting

@@ -81,6 +81,12 @@ class QorVirtualMachine : public SBObject {
                                            const std::string& input, bool base64Encoding,
                                            bool outputCapturing) const;
   std::optional<std::vector<std::string>> queryIp() const;
+
+  // The most input bytes an `executeAt` with these values can carry: the whole request, with
+  // the input as base64, must fit in one message of the bus.
+  std::size_t executeInputCapacity(const std::string& path,
+                                   const std::vector<std::string>& arguments,
+                                   const std::vector<std::string>& environment) const;
 };
 
 class QorUsbDevice : public SBObject {

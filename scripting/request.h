@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -41,6 +42,10 @@ class ScriptingChannel {
   // The answer's values (a property's value alone) when it came with the expected types;
   // nullopt when the request failed.
   virtual std::optional<std::vector<contract::Value>> call(const Request& request) = 0;
+
+  // The most bytes the text argument at `index` of a method request may hold (the other
+  // arguments as given) for the request to reach the host whole; larger ones cannot be sent.
+  virtual std::size_t textCapacity(const Request& request, std::size_t index) const = 0;
 
   virtual void setDelegate(EventDelegate* delegate) = 0;
   virtual EventDelegate* delegate() const = 0;

@@ -88,6 +88,18 @@ std::optional<QorGuestProcess> QorVirtualMachine::executeAt(
   return QorGuestProcess(*channel_, *process);
 }
 
+std::size_t QorVirtualMachine::executeInputCapacity(
+    const std::string& path, const std::vector<std::string>& arguments,
+    const std::vector<std::string>& environment) const {
+  constexpr std::size_t kInput = 3;  // the input's place among Execute's arguments
+  const Request request = Request::method(
+      path_, calls::kExecute,
+      {Value::string(path), Value::stringArray(arguments), Value::stringArray(environment),
+       Value::string(""), Value::boolean(true), Value::boolean(true)});
+  // The input travels as base64: four characters for every three bytes.
+  return channel_->textCapacity(request, kInput) / 4 * 3;
+}
+
 std::optional<std::vector<std::string>> QorVirtualMachine::queryIp() const {
   return invokeForResult(*channel_, path_, calls::kQueryIp, {}, textsOf);
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing and touring qorctl needs.
+# Installs every Debian package that building, testing, packaging and touring qorctl needs.
 # Idempotent: when everything is present it returns without touching apt.
 set -euo pipefail
 
@@ -13,9 +13,13 @@ packages=(
   # Real machines (tests/vm): a private libvirt daemon, QEMU without KVM, and what the test
   # guest is built from. libvirt-daemon-system is left out on purpose: it would start the
   # system daemon and add its users and default network; the tests run their own daemon.
-  libvirt-daemon libvirt-daemon-driver-qemu libvirt-clients libvirt-dev libvirt-doc
+  libvirt-daemon libvirt-daemon-driver-qemu libvirt-clients libvirt-dev libvirt-doc libxml2-dev
   qemu-system-x86 qemu-utils busybox-static cpio e2fsprogs jq util-linux
   libglib2.0-0 libpcre2-8-0 libnuma1 liburing2 libudev1
+  debhelper dpkg-dev fakeroot lintian
+  # llvm-symbolizer, which turns addresses in sanitizer reports and libFuzzer's output into
+  # names; clang only recommends it, and recommends are not installed.
+  llvm
 )
 
 missing=()

@@ -6,10 +6,11 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-"$root/scripts/setup.sh"
 export QOR_BUILD_DIR=${QOR_BUILD_DIR:-$root/build}
-echo "Building qorctl and the simulated host into $QOR_BUILD_DIR ..."
-"$root/scripts/build.sh" >/dev/null
+source "$root/scripts/lib/steps.sh"
+step_log_dir "$QOR_BUILD_DIR/logs"
+step "Installing the Debian packages that are missing (apt)" setup "$root/scripts/setup.sh"
+build_step "Building qorctl and the simulated host into $QOR_BUILD_DIR" build "$root/scripts/build.sh"
 bin="$QOR_BUILD_DIR/Qor.app/Contents/MacOS/qorctl"
 
 work=$(mktemp -d)

@@ -15,19 +15,45 @@ namespace {
 using scripting::find;
 using scripting::Record;
 
-// The guest's stream from a final result: nothing when the key is missing or not text.
-// Undecodable text is reported rather than dropped silently.
-std::optional<std::string> streamOf(const Record& result, std::string_view key,
-                                    std::string_view stream, bool& intact) {
-  const auto* value = find(result, key);
-  if (value == nullptr || value->text() == nullptr) return std::nullopt;
-  auto bytes = support::base64Decode(*value->text());
-  if (!bytes) {
-    intact = false;
-    cli::standardErrorStream().write("Error: The guest program's " + std::string(stream) +
+// One of the guest program's streams, from the final result.
+struct GuestStream {
+  std::string_view name;             // "standard output", "standard error"
+  std::optional<std::string> bytes;  // nothing when the key is missing, not text, or undecodable
+  bool undecodable = false;
+  bool cut = false;  // the host kept only the first part of what the program wrote
+};
+
+GuestStream streamOf(const Record& result, std::string_view dataKey, std::string_view cutKey,
+                     std::string_view name) {
+  GuestStream stream{name, std::nullopt};
+  const auto* cut = find(result, cutKey);
+  stream.cut = cut != nullptr && cut->boolean() != nullptr && *cut->boolean();
+  const auto* value = find(result, dataKey);
+  if (value == nullptr || value->text() == nullptr) return stream;
+  stream.bytes = support::base64Decode(*value->text());
+  stream.undecodable = !stream.bytes;
+  return stream;
+}
+
+// Undecodable text is reported rather than dropped silently; true when the stream was written.
+bool writeStream(const GuestStream& stream, void (*write)(std::string_view)) {
+  if (stream.undecodable) {
+    cli::standardErrorStream().write("Error: The guest program's " + std::string(stream.name) +
                                      " is not valid base64; it was not written.");
+    return false;
   }
-  return bytes;
+  if (stream.bytes) write(*stream.bytes);
+  return true;
+}
+
+// A cut stream is lost data: said after both streams, so the guest's own error output stays whole.
+bool reportCut(const GuestStream& stream) {
+  if (!stream.cut || stream.undecodable) return false;
+  const std::size_t received = stream.bytes ? stream.bytes->size() : 0;
+  cli::standardErrorStream().write("Error: The guest program's " + std::string(stream.name) +
+                                   " was cut after " + std::to_string(received) +
+                                   " bytes by the host; the rest was not received.");
+  return true;
 }
 
 class Exec final : public MachineCommand {
@@ -39,11 +65,18 @@ class Exec final : public MachineCommand {
         cmd_(arguments.values("cmd")) {}
 
   int execute(scripting::QorApplication& application) override {
-    // The program is the first word; without one nothing may be sent.
+    // The program is the first word; without one, or with an empty one, nothing may be sent
+    // (the host would refuse it, and the refusal would read as a missing machine).
     if (cmd_.empty()) throw cli::CommandError("No command to execute: --cmd needs the program.");
+    if (cmd_.front().empty()) {
+      throw cli::CommandError(
+          "The program to execute is an empty word: the first word after --cmd must name it.");
+    }
     auto machine = findMachine(application);
-    const std::string input = input_ ? cli::readStandardInputToEnd() : std::string();
     const std::vector<std::string> arguments(cmd_.begin() + 1, cmd_.end());
+    const std::string input =
+        input_ ? readInput(machine.executeInputCapacity(cmd_.front(), arguments, env_))
+               : std::string();
     auto process =
         machine.executeAt(cmd_.front(), arguments, env_, support::base64Encode(input), true, true);
     if (!process) throw scripting::APIError::virtualMachineNotFound();
@@ -52,16 +85,39 @@ class Exec final : public MachineCommand {
     const auto* code = find(result, "exitCode");
     const std::int64_t exitCode = code != nullptr && code->integer() ? *code->integer() : 0;
 
-    bool intact = true;
-    if (auto out = streamOf(result, "outputData", "standard output", intact))
-      cli::writeStandardOutput(*out);
-    if (auto err = streamOf(result, "errorData", "standard error", intact))
-      cli::writeStandardError(*err);
+    const auto out = streamOf(result, "outputData", "outputTruncated", "standard output");
+    const auto err = streamOf(result, "errorData", "errorTruncated", "standard error");
+    bool intact = writeStream(out, cli::writeStandardOutput);
+    intact = writeStream(err, cli::writeStandardError) && intact;
+    // Both run, so each cut stream is named.
+    const bool outCut = reportCut(out);
+    const bool errCut = reportCut(err);
+    intact = intact && !outCut && !errCut;
+    // Incomplete output never reads as success; a failed guest program keeps its own code.
     const int status = exitStatusFor(exitCode);
     return status == 0 && !intact ? kRequestFailed : status;
   }
 
  private:
+  // All of standard input, when one request can carry it. A larger input is refused before
+  // anything is sent (the bus would drop the connection instead of answering), and before it is
+  // read whole: a regular file tells its size, anything else is read only up to the limit.
+  static std::string readInput(std::size_t capacity) {
+    const auto tooLarge = [&](const std::string& size) {
+      return cli::CommandError("The input is too large: " + size +
+                               ", and one request carries at most " + std::to_string(capacity) +
+                               " bytes of input (the bus takes messages below 128 MiB, and "
+                               "base64 makes the input a third larger). Nothing was sent.");
+    };
+    if (const auto remaining = cli::standardInputFileRemaining();
+        remaining && *remaining > capacity) {
+      throw tooLarge(std::to_string(*remaining) + " bytes");
+    }
+    std::string input = cli::readStandardInputToEnd(capacity);
+    if (input.size() > capacity) throw tooLarge("more than " + std::to_string(capacity) + " bytes");
+    return input;
+  }
+
   // Polls with no pause until "hasExited" is anything but a false Boolean.
   static Record waitForExit(const scripting::QorGuestProcess& process) {
     for (;;) {

@@ -4,6 +4,7 @@
 #include "cli/output.h"
 #include "commands/command_base.h"
 #include "commands/commands.h"
+#include "commands/guest/open_guest_file.h"
 #include "scripting/api_error.h"
 #include "support/base64.h"
 
@@ -15,29 +16,6 @@ using scripting::QorOpenMode;
 using scripting::QorWhence;
 
 constexpr std::int64_t kChunkSize = 4096;
-
-// Closes the guest file on every way out of a transfer, so a failed standard stream or a failed
-// request never leaves the file open in the guest. The result of a close that the transfer
-// itself asked for is checked through `close()`.
-class OpenGuestFile {
- public:
-  explicit OpenGuestFile(QorGuestFile file) : file_(std::move(file)) {}
-  OpenGuestFile(const OpenGuestFile&) = delete;
-  OpenGuestFile& operator=(const OpenGuestFile&) = delete;
-  ~OpenGuestFile() {
-    if (!closed_) file_.close();
-  }
-  const QorGuestFile& operator*() const { return file_; }
-  const QorGuestFile* operator->() const { return &file_; }
-  bool close() {
-    closed_ = true;
-    return file_.close();
-  }
-
- private:
-  QorGuestFile file_;
-  bool closed_ = false;
-};
 
 OpenGuestFile openGuestFile(const scripting::QorVirtualMachine& machine, const std::string& path,
                             QorOpenMode mode) {

@@ -1,5 +1,8 @@
 #include "commands/usb/name_field.h"
 
+#include <cinttypes>
+#include <cstdio>
+
 namespace qor::commands {
 namespace {
 
@@ -28,6 +31,13 @@ std::string utf16Field(std::string_view text, std::size_t width) {
   }
   field.append(width - units, ' ');
   return field;
+}
+
+std::string hexField(std::optional<std::int64_t> value) {
+  if (!value) return "????";
+  char buffer[24];
+  std::snprintf(buffer, sizeof buffer, "%04" PRIX64, static_cast<std::uint64_t>(*value));
+  return buffer;
 }
 
 }  // namespace qor::commands

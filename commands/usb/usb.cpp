@@ -1,6 +1,3 @@
-#include <cinttypes>
-#include <cstdio>
-
 #include "cli/output.h"
 #include "commands/command_base.h"
 #include "commands/commands.h"
@@ -14,14 +11,6 @@ constexpr std::string_view kNoDevices =
     "No devices found. Make sure a USB sharing enabled VM is running.";
 constexpr std::string_view kHeader = "Name                             VID :PID  Location";
 constexpr std::size_t kNameWidth = 32;
-
-// "%04X" of the whole 64-bit value; a value the host did not give shows as "????".
-std::string hexField(std::optional<std::int64_t> value) {
-  if (!value) return "????";
-  char buffer[24];
-  std::snprintf(buffer, sizeof buffer, "%04" PRIX64, static_cast<std::uint64_t>(*value));
-  return buffer;
-}
 
 class USBList final : public HostCommand {
  public:

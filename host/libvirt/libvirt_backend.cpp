@@ -53,7 +53,9 @@ MachineKey LibvirtBackend::keyFor(const std::string& uuid) {
 
 LibvirtBackend::Snapshot& LibvirtBackend::snapshot() {
   const auto now = std::chrono::steady_clock::now();
-  if (!snapshot_ || now - snapshot_->taken >= kSnapshotLife) {
+  // While a request of this host runs, its machine changes state without notice.
+  const auto life = pending_->waiting.empty() ? kSnapshotLife : kBusySnapshotLife;
+  if (!snapshot_ || now - snapshot_->taken >= life) {
     Snapshot s;
     refresh(s);
     s.taken = std::chrono::steady_clock::now();

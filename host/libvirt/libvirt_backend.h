@@ -26,6 +26,7 @@ namespace qor::host::libvirt {
 // requests (a list of many machines), short enough that a change made elsewhere (virsh) shows
 // at once to a person. A change made through this host is seen at once.
 inline constexpr std::chrono::milliseconds kSnapshotLife{100};
+inline constexpr std::chrono::milliseconds kBusySnapshotLife{20};
 // A machine's serial ports are read again when it starts or stops, and after this long.
 inline constexpr std::chrono::seconds kPortsLife{10};
 

@@ -123,9 +123,16 @@ Result<Done> deleteMachine(virConnectPtr conn, virDomainPtr d) {
   const auto xml = takeString(virDomainGetXMLDesc(d, VIR_DOMAIN_XML_INACTIVE));
   if (xml.empty()) return libvirtError();
   const auto remove = disksToRemove(conn, d, xml);
-  const unsigned flags = VIR_DOMAIN_UNDEFINE_MANAGED_SAVE | VIR_DOMAIN_UNDEFINE_SNAPSHOTS_METADATA |
-                         VIR_DOMAIN_UNDEFINE_CHECKPOINTS_METADATA | VIR_DOMAIN_UNDEFINE_NVRAM;
-  if (virDomainUndefineFlags(d, flags) < 0) return libvirtError();
+  // Its saved state, snapshot and checkpoint records and NVRAM go with it; a driver that knows
+  // no NVRAM or checkpoints refuses those flags, and is asked again without them.
+  const unsigned flags = VIR_DOMAIN_UNDEFINE_MANAGED_SAVE | VIR_DOMAIN_UNDEFINE_SNAPSHOTS_METADATA;
+  if (virDomainUndefineFlags(d, flags | VIR_DOMAIN_UNDEFINE_CHECKPOINTS_METADATA |
+                                    VIR_DOMAIN_UNDEFINE_NVRAM) < 0) {
+    const virError* e = virGetLastError();
+    if (!e || e->code != VIR_ERR_INVALID_ARG || virDomainUndefineFlags(d, flags) < 0) {
+      return libvirtError();
+    }
+  }
   std::string failures;
   for (const auto& path : remove) {
     if (auto e = removeDisk(conn, path)) failures += (failures.empty() ? "" : "; ") + *e;

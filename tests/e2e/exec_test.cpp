@@ -1,3 +1,7 @@
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
 #include "tests/e2e/harness.h"
 
 using namespace qor::e2e;
@@ -72,6 +76,56 @@ TEST_F(ExecTest, InputIsReadOnlyWhenAskedAndPassesByteExact) {
   EXPECT_EQ(processRequests("Execute")[0].args[3], "");
 }
 
+TEST_F(ExecTest, InputNoRequestCanCarryIsRefusedBeforeAnythingIsSent) {
+  realGuest();
+  const auto input = dir() / "input.bin";
+  const auto fromFileOf = [&](std::uintmax_t size) {
+    std::ofstream(input, std::ios::binary | std::ios::trunc).close();
+    std::filesystem::resize_file(input, size);  // sparse: no disk is used
+    RunOptions options;
+    options.inputFile = input;
+    clearRequests();
+    return run({"exec", kId, "--input", "--cmd", "wc", "-c"}, options);
+  };
+  const std::regex refusal(
+      "Error: The input is too large: (more than )?([0-9]+) bytes, and one request carries at "
+      "most ([0-9]+) bytes of input \\(the bus takes messages below 128 MiB, and base64 makes "
+      "the input a third larger\\)\\. Nothing was sent\\.\n");
+  std::smatch words;
+
+  const auto refused = fromFileOf(200'000'000);
+  ASSERT_TRUE(std::regex_match(refused.err, words, refusal)) << refused.err;
+  EXPECT_EQ(words[2], "200000000");  // a file tells its size
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(processRequests("Execute").empty());
+  // 128 MiB as base64, less the rest of the request.
+  const std::uintmax_t limit = std::stoull(words[3]);
+  EXPECT_GT(limit, 100'600'000u);
+  EXPECT_LT(limit, (128u << 20) / 4 * 3);
+
+  // The limit is exact: one byte more is refused, the limit itself reaches the program whole.
+  const auto oneMore = fromFileOf(limit + 1);
+  ASSERT_TRUE(std::regex_match(oneMore.err, words, refusal)) << oneMore.err;
+  EXPECT_EQ(words[2], std::to_string(limit + 1));
+  EXPECT_TRUE(processRequests("Execute").empty());
+  // An instrumented host takes longer than the bus's timeout over a request of 128 MiB.
+  if (!kSanitizedBuild) {
+    const auto carried = fromFileOf(limit);
+    EXPECT_EQ(carried.err, "");
+    EXPECT_EQ(carried.out, std::to_string(limit) + "\n");
+    EXPECT_EQ(carried.status, 0);
+  }
+
+  // A pipe is read only up to the limit.
+  clearRequests();
+  const auto piped =
+      run({"exec", kId, "--input", "--cmd", "wc", "-c"}, std::string(limit + 1, 'x'));
+  ASSERT_TRUE(std::regex_match(piped.err, words, refusal)) << piped.err;
+  EXPECT_EQ(words[1], "more than ");
+  EXPECT_EQ(words[2], std::to_string(limit));
+  EXPECT_TRUE(processRequests("Execute").empty());
+}
+
 TEST_F(ExecTest, PollsWithoutPauseUntilTheProgramHasExited) {
   scriptResults(json::parse(R"([{"hasExited": false}, {"hasExited": false},
     {"hasExited": true, "exitCode": 3, "outputData": "b3V0", "errorData": "ZXJy"}])"));
@@ -129,6 +183,52 @@ TEST_F(ExecTest, UndecodableOutputIsReportedNotDroppedSilently) {
   EXPECT_EQ(result.status, 1);
 }
 
+TEST_F(ExecTest, AStreamTheHostCutIsWrittenReportedAndNeverReadsAsSuccess) {
+  const std::string outCut =
+      "Error: The guest program's standard output was cut after 2 bytes by the host; the rest "
+      "was not received.\n";
+  const std::string errCut =
+      "Error: The guest program's standard error was cut after 3 bytes by the host; the rest "
+      "was not received.\n";
+  struct Case {
+    const char* record;
+    std::string err;
+    int status;
+  };
+  const Case cases[] = {
+      {R"({"exitCode": 0, "outputTruncated": true})", "err" + outCut, 1},
+      // A failed guest program keeps its own code: it is not 0 either way.
+      {R"({"exitCode": 3, "errorTruncated": true})", "err" + errCut, 3},
+      {R"({"exitCode": 0, "outputTruncated": true, "errorTruncated": true})",
+       "err" + outCut + errCut, 1},
+      // false, or a flag of another type, says nothing about a cut.
+      {R"({"exitCode": 0, "outputTruncated": false, "errorTruncated": false})", "err", 0},
+      {R"({"exitCode": 0, "outputTruncated": "yes", "errorTruncated": 1})", "err", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.record);
+    TearDown();
+    SetUp();
+    json record = json::parse(c.record);
+    record["hasExited"] = true;
+    record["outputData"] = "aGk=";
+    record["errorData"] = "ZXJy";
+    scriptResults(json::array({record}));
+    const auto result = run({"exec", kId, "--cmd", "x"});
+    EXPECT_EQ(result.out, "hi");
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.status, c.status);
+  }
+
+  // Nothing received of a cut stream is still a cut, after 0 bytes.
+  TearDown();
+  SetUp();
+  scriptResults(json::parse(R"([{"hasExited": true, "outputTruncated": true}])"));
+  const auto nothing = run({"exec", kId, "--cmd", "x"});
+  EXPECT_THAT(nothing.err, HasSubstr("standard output was cut after 0 bytes"));
+  EXPECT_EQ(nothing.status, 1);
+}
+
 TEST_F(ExecTest, AFailedExecuteOrResultNeverReadsAsSuccess) {
   scriptResults(json::parse(R"([{"hasExited": false}])"));
   setWorld({{"machines", {vm(kId, "guest", "StSc"), vm("off", "off", "StSa")}},
@@ -152,12 +252,32 @@ TEST_F(ExecTest, AFailedExecuteOrResultNeverReadsAsSuccess) {
   EXPECT_TRUE(processRequests("GetResult").empty());
 }
 
-TEST_F(ExecTest, AnEmptyCommandSendsNothing) {
+TEST_F(ExecTest, NoProgramOrAnEmptyOneSendsNothing) {
   realGuest();
-  const auto result = run({"exec", kId, "--cmd"});
-  EXPECT_NE(result.status, 0);
-  EXPECT_THAT(result.err, testing::StartsWith("Error: "));
-  EXPECT_TRUE(requests().empty());
+  const std::string emptyProgram =
+      "Error: The program to execute is an empty word: the first word after --cmd must name "
+      "it.\n";
+  const struct {
+    std::vector<std::string> words;
+    std::string err;
+    int status;
+  } cases[] = {
+      // No word at all is the parser's to refuse, as a wrong command line.
+      {{"--cmd"}, "Error: Missing value for '--cmd <cmd> ...'\n", 64},
+      {{"--cmd", ""}, emptyProgram, 1},
+      {{"--cmd=", "-c", "true"}, emptyProgram, 1},
+      {{"--input", "--cmd", "", "x"}, emptyProgram, 1},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> words{"exec", kId};
+    words.insert(words.end(), c.words.begin(), c.words.end());
+    SCOPED_TRACE(testing::PrintToString(words));
+    const auto result = run(words, "input");
+    EXPECT_THAT(result.err, testing::StartsWith(c.err));
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(requests().empty());  // not even the machine lookup
+  }
 }
 
 TEST_F(ExecTest, AnUnknownMachineReadsNoInput) {

@@ -126,11 +126,11 @@ TEST_F(HandleLifetimeTest, AResultIsAskedForAtTheHostsPace) {
 
 TEST_F(HandleLifetimeTest, AnUnknownBackendIsACommandLineError) {
   const auto result = runProgram(
-      {(bundle() / "Contents" / "MacOS" / "qor-host").string(), "--backend", "libvirt"},
+      {(bundle() / "Contents" / "MacOS" / "qor-host").string(), "--backend", "xen"},
       childEnvironment(), "", 10);
   EXPECT_EQ(result.status, 64);
-  EXPECT_THAT(result.err, HasSubstr("unknown backend 'libvirt'"));
-  EXPECT_THAT(result.err, HasSubstr("usage: qor-host [--backend NAME]"));
+  EXPECT_THAT(result.err, HasSubstr("unknown backend 'xen' (known: simulated, libvirt)"));
+  EXPECT_THAT(result.err, HasSubstr("usage: qor-host [--backend simulated|libvirt]"));
 }
 
 }  // namespace

@@ -14,6 +14,19 @@ namespace qor::e2e {
 
 using nlohmann::json;
 
+// Built with AddressSanitizer: memory figures mean nothing, and the host is many times slower.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitizedBuild = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitizedBuild = true;
+#else
+inline constexpr bool kSanitizedBuild = false;
+#endif
+#else
+inline constexpr bool kSanitizedBuild = false;
+#endif
+
 struct RunResult {
   std::string out;
   std::string err;

@@ -10,17 +10,7 @@ namespace {
 
 // Under AddressSanitizer the shadow memory and the quarantine say nothing about the tool's own
 // use, so the memory bound is checked in the normal build only.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+constexpr bool kSanitized = kSanitizedBuild;
 
 constexpr std::size_t kFileSize = 64u << 20;
 constexpr long kMemoryBoundKiB = 32 << 10;

@@ -86,11 +86,14 @@ found=$(PATH="$prefix/bin:$PATH" MANPATH= man -w qorctl 2>/dev/null)
 [[ $(readlink -f "$found") == $(readlink -f "$page") ]] ||
   fail "man qorctl finds '$found', not the installed page"
 
-# Each shell completes from the installed script.
+# Each shell completes from the installed script, machine names from the installed qorctl (the
+# host it launched above is still running).
 completion_from_prefix "$prefix"
+export PATH="$prefix/bin:$PATH"
 for shell in bash zsh fish; do
   expect "$shell" "qorctl usb c" exact connect
   expect "$shell" "qorctl stop vm --" has --force --kill --request --hide
+  expect_typed "$shell" "qorctl status Win" status "Windows 11"
 done
 
 if ((failures > 0)); then

@@ -139,7 +139,74 @@ expect() {
   else
     local word
     for word in "$@"; do
-      grep -qx -- "$word" <<<"$got" || fail "$shell: '$line' offered [$(echo $got)], lacks $word"
+      grep -qxF -- "$word" <<<"$got" || fail "$shell: '$line' offered [$(echo $got)], lacks $word"
     done
   fi
+}
+
+# typed <shell> <line>: types the line into an interactive shell on a pseudo-terminal, presses
+# tab, then enter, and prints the arguments that `qorctl` (a shell function standing in for it)
+# received, one per line. So what the completion inserted, quoting included, is seen as the
+# command will see it. The completion scripts come from the same place as for `expect`, and they
+# ask the real qorctl on $PATH for the host's values.
+cat >"$work/typed.zsh" <<'ZSH'
+zmodload zsh/zpty || exit 2
+zpty typed "$1"
+zpty -r typed output '*READY> *' || exit 3
+zpty -w -n typed "$2"$'\t'
+zpty -w -n typed $'\r'
+for i in {1..400}; do
+  [[ -f $QOR_TYPED_OUT ]] && break
+  sleep 0.05
+done
+zpty -d typed
+ZSH
+typed_stand_in='qorctl() { printf "%s\n" "$@" >"$QOR_TYPED_OUT.part" && mv "$QOR_TYPED_OUT.part" "$QOR_TYPED_OUT"; }'
+cat >"$work/typed.bashrc" <<BASH
+PS1='READY> '
+source /usr/share/bash-completion/bash_completion
+if [[ -n \$QOR_TYPED_SCRIPT ]]; then source "\$QOR_TYPED_SCRIPT"; else __load_completion qorctl; fi
+$typed_stand_in
+BASH
+mkdir -p "$work/typed-zdot"
+cat >"$work/typed-zdot/.zshrc" <<ZSH
+PROMPT='READY> ' RPROMPT=''
+fpath=("\$QOR_ZSH_FPATH" \$fpath)
+autoload -Uz compinit && compinit -u -D
+$typed_stand_in
+ZSH
+
+typed() {
+  local shell=$1 line=$2 out="$work/typed.out" command
+  rm -f "$out"
+  case $shell in
+    bash)
+      command="bash --rcfile ${work@Q}/typed.bashrc -i"
+      [[ -z $completion_prefix ]] || command="XDG_DATA_DIRS=${completion_prefix@Q}/share $command"
+      ;;
+    zsh) command="ZDOTDIR=${work@Q}/typed-zdot zsh -i" ;;
+    fish)
+      command="fish --no-config -i -C 'function fish_prompt; echo -n \"READY> \"; end' -C 'function qorctl; printf \"%s\n\" \$argv >\$QOR_TYPED_OUT; end'"
+      if [[ -n $completion_fish_script ]]; then
+        command+=" -C 'source ${completion_fish_script@Q}'"
+      else
+        command="XDG_DATA_DIRS=${completion_prefix@Q}/share fish -i -C 'function fish_prompt; echo -n \"READY> \"; end' -C 'function qorctl; printf \"%s\n\" \$argv >\$QOR_TYPED_OUT; end'"
+      fi
+      ;;
+  esac
+  QOR_TYPED_OUT=$out QOR_TYPED_SCRIPT=$completion_bash_script QOR_ZSH_FPATH=$completion_zsh_fpath \
+    XDG_CONFIG_HOME="$work/fish-config" XDG_DATA_HOME="$work/fish-data" TERM=xterm \
+    timeout 60 zsh -f "$work/typed.zsh" "$command" "$line" >/dev/null 2>&1
+  if [[ -f $out ]]; then cat "$out"; else echo "($shell ran nothing)"; fi
+}
+
+# expect_typed <shell> <line> <argument...>: the arguments qorctl gets once the line is completed.
+expect_typed() {
+  local shell=$1 line=$2
+  shift 2
+  local got want
+  got=$(typed "$shell" "$line")
+  want=$(printf '%s\n' "$@")
+  [[ $got == "$want" ]] ||
+    fail "$shell: '$line' + tab ran qorctl with [$(echo $got)], expected [$(echo $want)]"
 }

@@ -17,9 +17,12 @@ CommandSpec awkwardTree() {
   CommandSpec leaf;
   leaf.typeName = "IPAddress";
   leaf.abstract = text;
+  // Positionals that offer the host's values, with an option taking a value between them.
   leaf.members = {{ArgKind::flag, "saveState", 's', text},
-                  {ArgKind::positional, "identifier", 0, text, true},
+                  {ArgKind::positional, "identifier", 0, text, true, false, Suggestions::machines},
                   {ArgKind::repeatedOption, "env", 0, text},
+                  {ArgKind::positional, "device", 0, text, true, false, Suggestions::usbDevices},
+                  {ArgKind::positional, "path", 0, text, true},
                   {ArgKind::remainingOption, "cmd", 0, text, true}};
   CommandSpec root;
   root.typeName = "QorCtl";

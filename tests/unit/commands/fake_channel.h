@@ -31,6 +31,9 @@ class FakeChannel final : public scripting::ScriptingChannel {
   void answer(const std::string& key, contract::Value value);  // always the same one value
 
   std::optional<std::vector<contract::Value>> call(const scripting::Request& request) override;
+  std::size_t textCapacity(const scripting::Request&, std::size_t) const override {
+    return SIZE_MAX;
+  }
   void setDelegate(scripting::EventDelegate* delegate) override { delegate_ = delegate; }
   scripting::EventDelegate* delegate() const override { return delegate_; }
   void setLaunchFlags(std::uint32_t) override {}

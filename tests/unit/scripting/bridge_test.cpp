@@ -121,6 +121,10 @@ TEST_F(BridgeTest, ErrorRepliesBecomePlatformErrorsWithTheHostsMessage) {
       {"org.qor.Scripting1.Error.Failed", "The machine is busy.", -10000},
       {"org.freedesktop.DBus.Error.AccessDenied", "", -1743},
       {"org.freedesktop.DBus.Error.NoReply", "Message recipient disconnected.", -1712},
+      // Replies that read like failures sd-bus makes itself are still the host's answers, with
+      // its words.
+      {"org.freedesktop.DBus.Error.Timeout", "Connection timed out", -1712},
+      {"org.freedesktop.DBus.Error.Disconnected", "Connection reset by peer", -10000},
   };
   std::map<std::string, ScriptedHost::Handler> byMachine;
   for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -191,9 +195,15 @@ TEST_F(BridgeTest, ARequestThatCannotBeExpressedIsReportedAndNotSent) {
   host.stop();
   EXPECT_EQ(host.count(), 0u);
   ASSERT_EQ(delegate_.errors.size(), 2u);
-  EXPECT_EQ(delegate_.errors[0].localizedDescription,
-            "The request VirtualMachine.OpenFile failed: org.freedesktop.DBus.Error.InvalidArgs "
-            "(OSStatus error -10000.)");
+  for (const auto& [error, request] :
+       {std::pair{delegate_.errors[0], "OpenFile"}, std::pair{delegate_.errors[1], "Execute"}}) {
+    EXPECT_EQ(error.code, -10000);
+    EXPECT_EQ(error.localizedDescription,
+              "The request VirtualMachine." + std::string(request) +
+                  " failed: qorctl could not put the request into a D-Bus message (Invalid "
+                  "argument); nothing was sent (OSStatus error -10000.)");
+    EXPECT_TRUE(error.userInfo.empty());
+  }
 }
 
 TEST_F(BridgeTest, WithoutADelegateAFailureIsSilentAndStillEmpty) {
@@ -214,8 +224,9 @@ TEST_F(BridgeTest, ALostConnectionIsReportedOnEveryLaterRequest) {
   for (const auto& error : delegate_.errors) {
     EXPECT_EQ(error.code, -10000);
     EXPECT_EQ(error.localizedDescription,
-              "The request VirtualMachine.Name failed: org.freedesktop.DBus.Error.Disconnected "
-              "(OSStatus error -10000.)");
+              "The request VirtualMachine.Name failed: qorctl's connection to the session bus "
+              "was lost (OSStatus error -10000.)");
+    EXPECT_TRUE(error.userInfo.empty());  // no host said anything
   }
 }
 
@@ -226,6 +237,9 @@ TEST_F(BridgeTest, AHostThatNeverRepliesTimesOutWithTheBusDefault) {
   EXPECT_FALSE(machine().name());
   ASSERT_EQ(delegate_.errors.size(), 1u);
   EXPECT_EQ(delegate_.errors[0].code, -1712);
+  EXPECT_EQ(delegate_.errors[0].localizedDescription,
+            "The request VirtualMachine.Name failed: no reply came within the bus's timeout of 1 "
+            "second (OSStatus error -1712.)");
   // No error reply came, so there is no host message to show.
   EXPECT_TRUE(delegate_.errors[0].userInfo.empty());
 }

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# The stages of the tour and the test command, as CI sees them (standard output not a terminal):
+# one line per stage, the build's progress as plain lines, and for a failing stage the end of
+# its log, its path and the stage's exit status.
+set -u
+lib="$(dirname "$0")/../../scripts/lib/steps.sh"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# Stage output of a script that runs a quiet stage, a build of four steps and a failing build.
+cat >"$work/stages.sh" <<SCRIPT
+source "$lib"
+step_log_dir "$work/logs"
+step "Installing" setup bash -c 'echo "apt says a lot"'
+build_step "Building" build bash -c 'for i in 1 2 3 4; do echo "[\$i/4] Building x\$i.o"; echo "compiler chatter"; sleep 1; done'
+build_step "Breaking" broken bash -c 'for i in \$(seq 50); do echo "line \$i"; done; echo "[1/9] Building y.o"; echo "error: y.cpp broke" >&2; exit 3'
+echo "not reached"
+SCRIPT
+STEP_PROGRESS_SECONDS=1 bash "$work/stages.sh" >"$work/out" 2>"$work/err"
+status=$?
+out=$(cat "$work/out")
+err=$(cat "$work/err")
+
+[[ $status -eq 3 ]] || fail "a failing stage ends the script with its status: got $status"
+[[ $out == *"==> Installing"*"==> Building"*"==> Breaking"* ]] || fail "one line per stage: $out"
+[[ $out != *"apt says"* && $out != *chatter* && $err != *"apt says"* ]] ||
+  fail "the tools' output stays in the logs"
+grep -q 'apt says a lot' "$work/logs/setup.log" || fail "setup.log keeps apt's output"
+[[ $out =~ \ \ [1-4]/4\ steps\ \([0-9]+%\) ]] || fail "the build's progress is shown: $out"
+[[ $out == *"done (4 steps)"* ]] || fail "a finished build says how many steps it had: $out"
+[[ $(cat "$work/out" "$work/err") != *$'\r'* ]] || fail "no carriage returns when not on a terminal"
+[[ $out != *"not reached"* ]] || fail "the script stops at the failing stage"
+[[ $err == *"failed (exit status 3); the last 40 lines of $work/logs/broken.log:"* ]] ||
+  fail "the failure names its log: $err"
+# 52 lines in the log: the last 40 begin with "line 13".
+[[ $err == *"error: y.cpp broke"* && $err == *$'    line 13\n'* && $err != *$'    line 12\n'* ]] ||
+  fail "the failure shows exactly the last 40 lines: $err"
+[[ $err == *"The whole log: $work/logs/broken.log"* ]] || fail "the failure gives the log's path"
+
+exit $((failures > 0))
