@@ -155,6 +155,8 @@ class LibvirtBackend : public Backend {
   GuestAgent guestAgent_{agentTransport_, [this](const std::string& uuid, AddressSource source) {
                            return libvirtAddresses(uuid, source);
                          }};
+  // Guest requests under way, apart from pending_: they change nothing the look shows.
+  std::shared_ptr<Pending> agentPending_ = std::make_shared<Pending>();
   std::map<std::string, int> agentRuns_;  // the run (libvirt's id) the agent's handles are of
   std::map<std::uint64_t, std::unique_ptr<Timer>> heldResults_;
   std::uint64_t nextHeld_ = 1;
