@@ -132,7 +132,13 @@ done
 # shellcheck disable=SC2016
 q exec "$vm" --cmd /bin/sh -c 'kill -TERM $$'
 [ $status -eq 143 ] || fail "a program ended by SIGTERM gave $status, not 128 + 15"
-ok "exec: both streams, binary input, environment, exit codes 0, 1, 255 and a signal"
+# A program that runs a while: qorctl's GetResults are held by the host meanwhile.
+started=$EPOCHREALTIME
+q exec "$vm" --cmd /bin/sh -c 'sleep 1; echo done'
+took=$(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.2f", b - a }')
+[ $status -eq 0 ] || fail "sleep 1 in the guest: status $status"
+awk -v t="$took" 'BEGIN { exit !(t >= 1 && t < 4) }' || fail "sleep 1 in the guest took $took s"
+ok "exec: both streams, binary input, environment, exit codes 0, 1, 255 a signal, and a program that runs a second"
 
 q exec "$vm" --cmd /bin/sh -c 'head -c 4000000 /dev/zero'
 [ $status -ne 0 ] || fail "4 MB of output came back as success"
