@@ -24,12 +24,6 @@ std::uint32_t interfaceCode(SerialPort::Kind kind) {
   return contract::code(QorSerialInterface::unavailable);
 }
 
-HostError notYet() {
-  return failed(
-      "Guest operations (files, programs, IP addresses) are not supported by the libvirt "
-      "backend yet.");
-}
-
 HostError noWindow() { return failed("This host has no windows."); }
 
 }  // namespace
@@ -205,26 +199,6 @@ void LibvirtBackend::onWorker(MachineKey key, Job job, Completion<Done> done) {
         return outcome;
       },
       std::move(done));
-}
-
-void LibvirtBackend::queryIp(MachineKey, Completion<std::vector<std::string>> done) {
-  done(notYet());
-}
-void LibvirtBackend::openFile(MachineKey, OpenFileArgs, Completion<GuestHandle> done) {
-  done(notYet());
-}
-void LibvirtBackend::readFile(MachineKey, GuestHandle, ReadArgs, Completion<std::string> done) {
-  done(notYet());
-}
-void LibvirtBackend::writeFile(MachineKey, GuestHandle, WriteArgs, Completion<Done> done) {
-  done(notYet());
-}
-void LibvirtBackend::closeFile(MachineKey, GuestHandle, Completion<Done> done) { done(notYet()); }
-void LibvirtBackend::execute(MachineKey, ExecuteArgs, Completion<GuestHandle> done) {
-  done(notYet());
-}
-void LibvirtBackend::getResult(MachineKey, GuestHandle, Completion<Value> done) {
-  done(notYet());
 }
 
 void LibvirtBackend::closeWindow(std::uint64_t, std::uint32_t, std::string,

@@ -8,12 +8,15 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "host/core/backend.h"
 #include "host/core/loop.h"
 #include "host/libvirt/connection.h"
+#include "host/libvirt/guest_agent.h"
 #include "host/libvirt/handles.h"
+#include "host/libvirt/libvirt_agent_transport.h"
 #include "host/libvirt/usb_xml.h"
 #include "host/libvirt/worker.h"
 
@@ -45,8 +48,8 @@ class LibvirtBackend : public Backend {
   std::optional<MachineInfo> machine(MachineKey key) override;
   std::vector<UsbDeviceInfo> usbDevices() override;
   std::vector<WindowInfo> windows() override { return {}; }
-  std::vector<GuestHandle> files(MachineKey) override { return {}; }
-  std::vector<GuestHandle> processes(MachineKey) override { return {}; }
+  std::vector<GuestHandle> files(MachineKey key) override;
+  std::vector<GuestHandle> processes(MachineKey key) override;
 
   void start(MachineKey key, bool saving, bool recovery, Completion<Done> done) override;
   void suspend(MachineKey key, bool saving, Completion<Done> done) override;
@@ -62,8 +65,8 @@ class LibvirtBackend : public Backend {
   void closeFile(MachineKey key, GuestHandle file, Completion<Done> done) override;
   void execute(MachineKey key, ExecuteArgs args, Completion<GuestHandle> done) override;
   void getResult(MachineKey key, GuestHandle process, Completion<Value> done) override;
-  void releaseFile(GuestHandle) override {}
-  void releaseProcess(GuestHandle) override {}
+  void releaseFile(GuestHandle file) override;
+  void releaseProcess(GuestHandle process) override;
 
   void connectUsb(std::size_t device, MachineKey machine, Completion<Done> done) override;
   void disconnectUsb(std::size_t device, Completion<Done> done) override;
@@ -136,6 +139,28 @@ class LibvirtBackend : public Backend {
   MachineKey nextKey_ = 1;
   std::map<std::string, Ports> ports_;
   std::shared_ptr<Pending> pending_ = std::make_shared<Pending>();
+  // The guest agent's side (guest_agent_backend.cpp): the uuid of a machine whose agent can
+  // be asked, or why not; jobs on the worker with that uuid; a GetResult held while its program
+  // runs.
+  std::variant<std::string, HostError> agentMachine(MachineKey key);
+  void noteRun(const Row& r);
+  template <class T>
+  void onAgent(MachineKey key, std::function<Result<T>(const std::string&)> job,
+               Completion<T> done);
+  void lookForEnd(MachineKey key, GuestHandle process,
+                  std::chrono::steady_clock::time_point arrived, Completion<Value> done);
+  std::optional<std::vector<InterfaceAddress>> libvirtAddresses(const std::string& uuid,
+                                                                AddressSource source);
+  LibvirtAgentTransport agentTransport_{workerConnection_};
+  GuestAgent guestAgent_{agentTransport_, [this](const std::string& uuid, AddressSource source) {
+                           return libvirtAddresses(uuid, source);
+                         }};
+  // Guest requests under way, apart from pending_: they change nothing the look shows.
+  std::shared_ptr<Pending> agentPending_ = std::make_shared<Pending>();
+  std::map<std::string, int> agentRuns_;  // the run (libvirt's id) the agent's handles are of
+  std::map<std::uint64_t, std::unique_ptr<Timer>> heldResults_;
+  std::uint64_t nextHeld_ = 1;
+
   Worker worker_{4};  // last: its threads end before anything they use goes
 };
 

@@ -143,7 +143,7 @@ grep -qF "VirtualMachine.Stop failed: org.qor.Scripting1.Error.InvalidState" <<<
   fail "stop of a stopped machine: $err"
 expect_error "domain is not running" suspend vm1
 expect_error "no recovery mode" start --recovery vm1
-expect_error "Guest operations" exec vm1 --cmd /bin/true
+expect_error "The virtual machine is not running" exec vm1 --cmd /bin/true
 expect_ok attach vm1
 [ "$out" = "WARNING: attach command is not implemented yet!" ] || fail "attach of a stopped machine: $out"
 ok "errors: unknown machine, stop and suspend of a stopped machine (libvirt's words), recovery, guest operations; a stopped machine's port is unavailable"

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Measures qorctl's guest operations on a real machine (the test guest of tests/vm, under QEMU
+# without KVM, through qor-host's libvirt backend) against a bare program making the same agent
+# calls through libvirt (bench/agent_floor), in one run on the same guest. Not a test: run it
+# by hand; it starts and stops its own libvirt daemon, guest, bus and host.
+#
+#   bash bench/guest_agent.sh [runs]        (default 7 runs per measurement)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+runs=${1:-7}
+build=${QOR_BUILD_DIR:-$root/build}
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target qorctl qor-host agent_floor >/dev/null
+bin="$build/Qor.app/Contents/MacOS/qorctl"
+host="$build/Qor.app/Contents/MacOS/qor-host"
+floor="$build/bench/agent_floor"
+name=org.qor.Qor
+vm=bench
+
+# shellcheck source=../tests/vm/lib.sh
+source "$root/tests/vm/lib.sh"
+work=$(mktemp -d /tmp/qor-bench-agent.XXXXXX)
+bus_pid='' host_pid=''
+cleanup() {
+  [ -z "$host_pid" ] || kill "$host_pid" 2>/dev/null || true
+  [ -z "$bus_pid" ] || kill "$bus_pid" 2>/dev/null || true
+  qorvm_daemon_stop || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+qorvm_daemon_start "$work" >/dev/null
+qorvm_define "$vm" 52:54:00:51:00:21
+qorvm_virsh start "$vm" >/dev/null
+qorvm_wait_agent "$vm" 90
+{ read -r address; read -r bus_pid; } < <(dbus-daemon --session --fork --print-address=1 --print-pid=1)
+export DBUS_SESSION_BUS_ADDRESS=$address
+"$host" --backend libvirt --connect "$QORVM_URI" --bus-name "$name" >/dev/null 2>&1 &
+host_pid=$!
+for _ in $(seq 100); do busctl --user status "$name" >/dev/null 2>&1 && break; sleep 0.1; done
+
+mib=$((1024 * 1024))
+qorvm_exec "$vm" /bin/sh -c "head -c $((8 * mib)) /dev/urandom >/tmp/8m; head -c $mib /tmp/8m >/tmp/1m"
+head -c $((8 * mib)) /dev/urandom >"$work/8m"
+head -c $mib "$work/8m" >"$work/1m"
+
+median() {
+  local json="$work/timing.json" shell=(-N)
+  case "$1" in *"<"* | *">"*) shell=() ;; esac
+  hyperfine "${shell[@]}" --warmup 1 --runs "$runs" --export-json "$json" "$1" >/dev/null 2>&1
+  jq '.results[0].median * 1000' "$json" | awk '{printf "%.1f", $1}'
+}
+report() {  # label, qorctl ms, floor ms, target
+  awk -v l="$1" -v q="$2" -v f="$3" -v t="$4" \
+    'BEGIN {printf "%-38s %10.1f ms %10.1f ms %7.2fx  (target %s)\n", l, q, f, q / f, t}'
+}
+peak() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
+
+uri=$QORVM_URI
+printf '%-38s %13s %13s %8s\n' "benchmark (median of $runs)" "qorctl" "floor" "ratio"
+c=$(median "$floor $uri $vm connect")
+q=$(median "$bin exec $vm --cmd /bin/true")
+f=$(median "$floor $uri $vm exec")
+report "exec /bin/true vs exec + exec-status" "$q" "$f" "<= 1.3x"
+printf '  the floor opens a libvirt connection each run: %s ms of it\n' "$c"
+q=$(median "$bin file pull $vm /tmp/8m > /dev/null")
+f=$(median "$floor $uri $vm read /tmp/8m")
+report "pull 8 MiB vs 2049 4 KiB reads" "$q" "$f" "time <= 1.25x (throughput >= 0.8x)"
+q=$(median "$bin file push $vm /tmp/up < $work/8m")
+f=$(median "$floor $uri $vm write /tmp/up2 2048")
+report "push 8 MiB vs 2049 4 KiB writes" "$q" "$f" "time <= 1.25x (throughput >= 0.8x)"
+echo "qorctl's peak memory (KiB): pull 1 MiB $(peak "$bin" file pull "$vm" /tmp/1m)," \
+  "pull 8 MiB $(peak "$bin" file pull "$vm" /tmp/8m)," \
+  "push 1 MiB $(peak "$bin" file push "$vm" /tmp/up <"$work/1m")," \
+  "push 8 MiB $(peak "$bin" file push "$vm" /tmp/up <"$work/8m")"
+echo "qor-host's peak memory (KiB): $(awk '/VmHWM/ {print $2}' "/proc/$host_pid/status")"

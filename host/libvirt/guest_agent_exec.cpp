@@ -1,0 +1,160 @@
+// Guest programs: guest-exec and guest-exec-status, with the end kept for the client since the
+// agent forgets a program as soon as it has reported its end.
+
+#include <utility>
+
+#include "host/libvirt/guest_agent.h"
+#include "host/libvirt/guest_agent_state.h"
+#include "support/base64.h"
+#include "support/utf8.h"
+
+namespace qor::host::libvirt {
+namespace {
+
+GuestError lostResult(const std::string& libvirtMessage) {
+  std::string message =
+      "The program has ended, but its output is too large to come through libvirt (about "
+      "3 MB at most in one answer), so its output and exit code are lost; write the output to "
+      "a file in the guest and pull that instead. (" +
+      libvirtMessage + ")";
+  if (libvirtMessage.find("No complete agent response") != std::string::npos) {
+    message += " The guest agent cannot be used until it reconnects (restart it or the guest).";
+  }
+  return guestFailed(std::move(message));
+}
+
+// One captured stream: the agent's base64 as it is, or its bytes as valid text.
+std::optional<std::string> streamOf(const nlohmann::json& ret, const char* key, bool base64) {
+  auto it = ret.find(key);
+  if (it == ret.end()) return std::string();
+  if (!it->is_string()) return std::nullopt;
+  const auto& text = it->get_ref<const std::string&>();
+  auto bytes = support::base64Decode(text);
+  if (!bytes) return std::nullopt;
+  if (base64) return text;
+  return support::validText(*bytes);
+}
+
+bool flagOf(const nlohmann::json& ret, const char* key) {
+  auto it = ret.find(key);
+  return it != ret.end() && it->is_boolean() && it->get<bool>();
+}
+
+GuestResult<ProcessResult> resultOf(const nlohmann::json& ret, bool base64) {
+  const GuestError malformed = guestFailed(
+      "The guest agent answered guest-exec-status with something that is not its "
+      "reply.");
+  if (!ret.is_object()) return malformed;
+  auto exited = ret.find("exited");
+  if (exited == ret.end() || !exited->is_boolean()) return malformed;
+  ProcessResult r;
+  r.exited = exited->get<bool>();
+  if (!r.exited) return r;
+  auto code = ret.find("exitcode");
+  auto signal = ret.find("signal");
+  if (code != ret.end() && code->is_number_integer()) {
+    r.exitCode = code->get<std::int64_t>();
+  } else if (signal != ret.end() && signal->is_number_integer()) {
+    r.exitCode = 128 + signal->get<std::int64_t>();
+  } else {
+    // Reading this as 0 would turn an unknown end into success.
+    return guestFailed("The guest agent reported the end of the program without its exit code.");
+  }
+  auto output = streamOf(ret, "out-data", base64);
+  auto error = streamOf(ret, "err-data", base64);
+  if (!output || !error) return malformed;
+  r.output = std::move(*output);
+  r.error = std::move(*error);
+  r.outputTruncated = flagOf(ret, "out-truncated");
+  r.errorTruncated = flagOf(ret, "err-truncated");
+  return r;
+}
+
+}  // namespace
+
+GuestResult<GuestHandle> GuestAgent::execute(const std::string& domainUuid,
+                                             const std::string& program,
+                                             const std::vector<std::string>& arguments,
+                                             const std::vector<std::string>& environment,
+                                             const std::string& input, bool base64, bool capture) {
+  if (program.empty()) return guestInvalidArgs("No program was given.");
+  nlohmann::json args = {{"path", program}, {"capture-output", capture}};
+  if (!arguments.empty()) args["arg"] = arguments;
+  if (!environment.empty()) args["env"] = environment;
+  if (base64) {
+    if (!support::base64Decode(input)) {
+      return guestInvalidArgs("The input is not valid base64 text.");
+    }
+    if (!input.empty()) args["input-data"] = input;
+  } else if (!input.empty()) {
+    args["input-data"] = support::base64Encode(input);
+  }
+  // libvirt would refuse it with a message about its own encoding; say what is too large.
+  if (args.dump().size() > kMaxAgentRequest) {
+    return guestInvalidArgs(
+        "The program's input and arguments are too large for the guest agent: one request "
+        "to it carries about 140 KB of input at most.");
+  }
+  auto started =
+      call(domainUuid, "guest-exec", std::move(args), "Cannot run '" + program + "' in the guest");
+  if (auto* e = std::get_if<GuestError>(&started)) return std::move(*e);
+  const auto& ret = std::get<nlohmann::json>(started);
+  auto pid = ret.is_object() ? ret.find("pid") : ret.end();
+  if (pid == ret.end() || !pid->is_number_integer()) {
+    return guestFailed(
+        "The guest agent answered guest-exec with something that is not its "
+        "reply.");
+  }
+
+  auto p = std::make_shared<Process>();
+  p->domain = domainKey(domainUuid);
+  p->pid = pid->get<std::int64_t>();
+  p->base64 = base64;
+  p->started = std::chrono::steady_clock::now();
+  std::lock_guard guard(mutex_);
+  const GuestHandle handle = nextProcess_++;
+  processes_.emplace(handle, std::move(p));
+  return handle;
+}
+
+GuestResult<ProcessResult> GuestAgent::status(const std::string& domainUuid, GuestHandle process) {
+  auto p = findProcess(domainUuid, process);
+  if (!p) return guestUnknownObject("The guest process is not known (any more).");
+  {
+    std::lock_guard processGuard(p->lock);
+    if (p->final) return *p->final;
+    AgentReply reply = ask(p->domain, "guest-exec-status", {{"pid", p->pid}});
+    if (reply.error) {
+      switch (classifyAgentFailure(*reply.error)) {
+        case AgentFault::replyTooLarge:
+          // The agent had the end and has forgotten the program: it cannot be asked again.
+          p->finish(lostResult(*reply.error));
+          break;
+        case AgentFault::agentError:
+          // The agent no longer knows the pid (it was restarted, or another client took the
+          // end); that will not change.
+          p->finish(agentFailure(*reply.error, "The guest agent cannot tell the program's end"));
+          break;
+        default:
+          return agentFailure(*reply.error, "The guest agent cannot tell the program's end");
+      }
+    } else {
+      auto result = resultOf(*reply.ret, p->base64);
+      auto* r = std::get_if<ProcessResult>(&result);
+      if (r && !r->exited) return result;
+      p->finish(std::move(result));
+    }
+  }
+  forgetOldProcesses();
+  std::lock_guard processGuard(p->lock);
+  return *p->final;
+}
+
+std::optional<std::chrono::steady_clock::duration> GuestAgent::age(GuestHandle process) {
+  std::lock_guard guard(mutex_);
+  auto it = processes_.find(process);
+  if (it == processes_.end()) return std::nullopt;
+  return std::chrono::steady_clock::now() - it->second->started;
+}
+
+}  // namespace qor::host::libvirt
