@@ -112,16 +112,19 @@ TEST_F(GuestFilesTest, PositionsFollowTheClientThroughReadAheadAndWriteBehind) {
       const auto length = static_cast<std::int64_t>(gen() % 9000);
       position += offset;
       if (updating && gen() % 3 == 0) {
-        const std::string bytes = randomBytes(static_cast<std::size_t>(length), step);
+        const std::string bytes =
+            randomBytes(static_cast<std::size_t>(length), static_cast<unsigned>(step));
         value(guest.write(kDomain, f, support::base64Encode(bytes), offset, kCurrent, true, false));
-        if (model.size() < static_cast<std::size_t>(position)) model.resize(position, '\0');
-        model.replace(position, std::min(bytes.size(), model.size() - position), bytes);
+        const auto at = static_cast<std::size_t>(position);
+        if (model.size() < at) model.resize(at, '\0');
+        model.replace(at, std::min(bytes.size(), model.size() - at), bytes);
         position += length;
       } else {
         auto got = support::base64Decode(
             value(guest.read(kDomain, f, offset, kCurrent, length, true, false)));
+        const auto at = static_cast<std::size_t>(position);
         const std::string expected =
-            static_cast<std::size_t>(position) < model.size() ? model.substr(position, length) : "";
+            at < model.size() ? model.substr(at, static_cast<std::size_t>(length)) : "";
         ASSERT_EQ(got, expected) << "step " << step;
         position += static_cast<std::int64_t>(expected.size());
       }
