@@ -38,17 +38,7 @@ cleanup() {
   exit "$status"
 }
 trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-(
-  trap 'kill "$sleeper" 2>/dev/null; exit 0' TERM
-  sleep "${QORVM_AGENT_LIMIT:-420}" >/dev/null 2>&1 &
-  sleeper=$!
-  wait "$sleeper"
-  echo "FAIL: over the time limit of ${QORVM_AGENT_LIMIT:-420} s" >&2
-  kill -TERM $$
-) &
-watchdog=$!
+qorvm_watchdog "${QORVM_AGENT_LIMIT:-420}"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 ok() { echo "ok - $*"; }

@@ -27,6 +27,24 @@ QORVM_MAC_DEFAULT=52:54:00:51:00:01
 
 qorvm_virsh() { timeout "${QORVM_VIRSH_TIMEOUT:-60}" virsh -q -c "$QORVM_URI" "$@"; }
 
+# Ends the test with a failure once LIMIT seconds have passed, so that its EXIT trap (which kills
+# $watchdog) always gets to clean up; an interrupt or TERM ends it through that trap too. The
+# watchdog's sleep ends with it, so that nothing of the test outlives it.
+qorvm_watchdog() {
+  local limit=$1
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  (
+    trap 'kill "$sleeper" 2>/dev/null; exit 0' TERM
+    sleep "$limit" >/dev/null 2>&1 &
+    sleeper=$!
+    wait "$sleeper"
+    echo "FAIL: over the time limit of $limit s" >&2
+    kill -TERM $$
+  ) &
+  watchdog=$!
+}
+
 qorvm_daemon_start() {
   QORVM_DIR=$1
   QORVM_URI=$("$QORVM_HERE/libvirtd.sh" start "$QORVM_DIR") || return 1

@@ -34,18 +34,7 @@ cleanup() {
   exit "$status"
 }
 trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-# The watchdog's sleep ends with it, so that nothing of this test outlives it.
-(
-  trap 'kill "$sleeper" 2>/dev/null; exit 0' TERM
-  sleep "${QORVM_SMOKE_LIMIT:-240}" >/dev/null 2>&1 &
-  sleeper=$!
-  wait "$sleeper"
-  echo "FAIL: over the time limit of ${QORVM_SMOKE_LIMIT:-240} s" >&2
-  kill -TERM $$
-) &
-watchdog=$!
+qorvm_watchdog "${QORVM_SMOKE_LIMIT:-240}"
 
 now() { echo "$EPOCHREALTIME"; }
 since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.2f", b - a }'; }
