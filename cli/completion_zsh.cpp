@@ -42,7 +42,7 @@ std::string field(const std::string& text) {
 
 constexpr const char* kLine = " \\\n        ";
 
-std::string memberSpec(const ArgSpec& member, const std::string& command) {
+std::string memberArgument(const ArgSpec& member, const std::string& command) {
   const std::string name = longName(member);
   const std::string placeholder = field(valueName(member));
   switch (member.kind) {
@@ -91,15 +91,15 @@ std::string suggestFunction(const std::string& name) {
          "}\n";
 }
 
-std::string helpSpec() {
+std::string helpArgument() {
   return "'(- *)'{-h,--help}'" + explanation(kHelpAbstract) + "'";
 }
 
 std::string leafFunction(const CommandPath& path) {
   std::string text = functionName(path) + "() {\n    _arguments -s -S";
   const std::string command = path.front()->commandName();
-  for (const ArgSpec& member : path.back()->members) text += kLine + memberSpec(member, command);
-  return text + kLine + helpSpec() + "\n}\n";
+  for (const ArgSpec& member : path.back()->members) text += kLine + memberArgument(member, command);
+  return text + kLine + helpArgument() + "\n}\n";
 }
 
 std::string groupFunction(const CommandPath& path) {
@@ -117,7 +117,7 @@ std::string groupFunction(const CommandPath& path) {
          "    local context state state_descr line\n"
          "    typeset -A opt_args\n" +
          (path.size() == 1 ? rootCommandWord(command.commandName()) : std::string()) +
-         "    _arguments -C" + kLine + helpSpec() + kLine + "': :->subcommand'" + kLine +
+         "    _arguments -C" + kLine + helpArgument() + kLine + "': :->subcommand'" + kLine +
          "'*:: :->argument' && return 0\n"
          "    case $state in\n"
          "        (subcommand)\n"

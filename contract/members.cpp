@@ -18,7 +18,7 @@ constexpr std::array<std::pair<ObjectClass, std::string_view>, 7> kShortNames{{
 using namespace properties;
 using namespace methods;
 
-constexpr std::array<const PropertySpec*, 24> kProperties{
+constexpr std::array<const Property*, 24> kProperties{
     &kApplicationName, &kFrontmost,      &kVersion,        &kVirtualMachines, &kUsbDevices,
     &kWindows,         &kMachineId,      &kMachineName,    &kBackend,         &kStatus,
     &kSerialPorts,     &kPortId,         &kPortInterface,  &kPortAddress,     &kPortNumber,
@@ -26,7 +26,7 @@ constexpr std::array<const PropertySpec*, 24> kProperties{
     &kProductId,       &kWindowName,     &kWindowIndex,    &kWindowVisible,
 };
 
-constexpr std::array<const MethodSpec*, 16> kMethods{
+constexpr std::array<const Method*, 16> kMethods{
     &kSetAutoTerminate, &kStart,    &kSuspend,   &kStop,      &kDelete,     &kDuplicate,
     &kOpenFile,         &kExecute,  &kQueryIp,   &kRead,      &kWrite,      &kCloseFile,
     &kGetResult,        &kConnect,  &kDisconnect, &kCloseWindow,
@@ -48,17 +48,17 @@ std::optional<ObjectClass> classOfShortName(std::string_view name) {
   return std::nullopt;
 }
 
-std::span<const PropertySpec* const> allProperties() { return kProperties; }
-std::span<const MethodSpec* const> allMethods() { return kMethods; }
+std::span<const Property* const> allProperties() { return kProperties; }
+std::span<const Method* const> allMethods() { return kMethods; }
 
-const PropertySpec* findProperty(ObjectClass objectClass, std::string_view name) {
+const Property* findProperty(ObjectClass objectClass, std::string_view name) {
   for (const auto* p : kProperties) {
     if (p->objectClass == objectClass && p->name == name) return p;
   }
   return nullptr;
 }
 
-const MethodSpec* findMethod(ObjectClass objectClass, std::string_view name) {
+const Method* findMethod(ObjectClass objectClass, std::string_view name) {
   for (const auto* m : kMethods) {
     if (m->objectClass == objectClass && m->name == name) return m;
   }

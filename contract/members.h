@@ -23,7 +23,7 @@ std::optional<ObjectClass> classOfShortName(std::string_view shortName);
 
 // A property, read with Properties.Get; `type` is the D-Bus type of its value. Optional ones may
 // be left out by a host; settable ones may also be written with Properties.Set.
-struct PropertySpec {
+struct Property {
   ObjectClass objectClass;
   std::string_view name;
   std::string_view type;
@@ -32,7 +32,7 @@ struct PropertySpec {
 };
 
 // A method with the D-Bus signatures of all its in and all its out arguments.
-struct MethodSpec {
+struct Method {
   ObjectClass objectClass;
   std::string_view name;
   std::string_view in;
@@ -43,61 +43,61 @@ struct MethodSpec {
 // client builds its requests from them and the host's dispatch is keyed by them.
 namespace properties {
 // Application
-inline constexpr PropertySpec kApplicationName{ObjectClass::application, "Name", "s"};
-inline constexpr PropertySpec kFrontmost{ObjectClass::application, "Frontmost", "b"};
-inline constexpr PropertySpec kVersion{ObjectClass::application, "Version", "s"};
-inline constexpr PropertySpec kVirtualMachines{ObjectClass::application, "VirtualMachines", "ao"};
-inline constexpr PropertySpec kUsbDevices{ObjectClass::application, "UsbDevices", "ao"};
-inline constexpr PropertySpec kWindows{ObjectClass::application, "Windows", "ao"};
+inline constexpr Property kApplicationName{ObjectClass::application, "Name", "s"};
+inline constexpr Property kFrontmost{ObjectClass::application, "Frontmost", "b"};
+inline constexpr Property kVersion{ObjectClass::application, "Version", "s"};
+inline constexpr Property kVirtualMachines{ObjectClass::application, "VirtualMachines", "ao"};
+inline constexpr Property kUsbDevices{ObjectClass::application, "UsbDevices", "ao"};
+inline constexpr Property kWindows{ObjectClass::application, "Windows", "ao"};
 // VirtualMachine
-inline constexpr PropertySpec kMachineId{ObjectClass::virtualMachine, "Id", "s"};
-inline constexpr PropertySpec kMachineName{ObjectClass::virtualMachine, "Name", "s"};
-inline constexpr PropertySpec kBackend{ObjectClass::virtualMachine, "Backend", "u"};
-inline constexpr PropertySpec kStatus{ObjectClass::virtualMachine, "Status", "u"};
-inline constexpr PropertySpec kSerialPorts{ObjectClass::virtualMachine, "SerialPorts", "ao"};
+inline constexpr Property kMachineId{ObjectClass::virtualMachine, "Id", "s"};
+inline constexpr Property kMachineName{ObjectClass::virtualMachine, "Name", "s"};
+inline constexpr Property kBackend{ObjectClass::virtualMachine, "Backend", "u"};
+inline constexpr Property kStatus{ObjectClass::virtualMachine, "Status", "u"};
+inline constexpr Property kSerialPorts{ObjectClass::virtualMachine, "SerialPorts", "ao"};
 // SerialPort
-inline constexpr PropertySpec kPortId{ObjectClass::serialPort, "Id", "x"};
-inline constexpr PropertySpec kPortInterface{ObjectClass::serialPort, "Interface", "u"};
-inline constexpr PropertySpec kPortAddress{ObjectClass::serialPort, "Address", "s"};
-inline constexpr PropertySpec kPortNumber{ObjectClass::serialPort, "Port", "x"};
+inline constexpr Property kPortId{ObjectClass::serialPort, "Id", "x"};
+inline constexpr Property kPortInterface{ObjectClass::serialPort, "Interface", "u"};
+inline constexpr Property kPortAddress{ObjectClass::serialPort, "Address", "s"};
+inline constexpr Property kPortNumber{ObjectClass::serialPort, "Port", "x"};
 // UsbDevice
-inline constexpr PropertySpec kDeviceId{ObjectClass::usbDevice, "Id", "x"};
-inline constexpr PropertySpec kDeviceName{ObjectClass::usbDevice, "Name", "s"};
-inline constexpr PropertySpec kManufacturerName{ObjectClass::usbDevice, "ManufacturerName", "s"};
-inline constexpr PropertySpec kProductName{ObjectClass::usbDevice, "ProductName", "s"};
-inline constexpr PropertySpec kVendorId{ObjectClass::usbDevice, "VendorId", "x"};
-inline constexpr PropertySpec kProductId{ObjectClass::usbDevice, "ProductId", "x"};
+inline constexpr Property kDeviceId{ObjectClass::usbDevice, "Id", "x"};
+inline constexpr Property kDeviceName{ObjectClass::usbDevice, "Name", "s"};
+inline constexpr Property kManufacturerName{ObjectClass::usbDevice, "ManufacturerName", "s"};
+inline constexpr Property kProductName{ObjectClass::usbDevice, "ProductName", "s"};
+inline constexpr Property kVendorId{ObjectClass::usbDevice, "VendorId", "x"};
+inline constexpr Property kProductId{ObjectClass::usbDevice, "ProductId", "x"};
 // Window
-inline constexpr PropertySpec kWindowName{ObjectClass::window, "Name", "s"};
-inline constexpr PropertySpec kWindowIndex{ObjectClass::window, "Index", "x", true, true};
-inline constexpr PropertySpec kWindowVisible{ObjectClass::window, "Visible", "b", true, true};
+inline constexpr Property kWindowName{ObjectClass::window, "Name", "s"};
+inline constexpr Property kWindowIndex{ObjectClass::window, "Index", "x", true, true};
+inline constexpr Property kWindowVisible{ObjectClass::window, "Visible", "b", true, true};
 }  // namespace properties
 
 namespace methods {
-inline constexpr MethodSpec kSetAutoTerminate{ObjectClass::application, "SetAutoTerminate", "b",
+inline constexpr Method kSetAutoTerminate{ObjectClass::application, "SetAutoTerminate", "b",
                                               ""};
-inline constexpr MethodSpec kStart{ObjectClass::virtualMachine, "Start", "bb", ""};
-inline constexpr MethodSpec kSuspend{ObjectClass::virtualMachine, "Suspend", "b", ""};
-inline constexpr MethodSpec kStop{ObjectClass::virtualMachine, "Stop", "u", ""};
-inline constexpr MethodSpec kDelete{ObjectClass::virtualMachine, "Delete", "", ""};
-inline constexpr MethodSpec kDuplicate{ObjectClass::virtualMachine, "Duplicate", "a{sv}", ""};
-inline constexpr MethodSpec kOpenFile{ObjectClass::virtualMachine, "OpenFile", "sub", "o"};
-inline constexpr MethodSpec kExecute{ObjectClass::virtualMachine, "Execute", "sasassbb", "o"};
-inline constexpr MethodSpec kQueryIp{ObjectClass::virtualMachine, "QueryIp", "", "as"};
-inline constexpr MethodSpec kRead{ObjectClass::guestFile, "Read", "xuxbb", "s"};
-inline constexpr MethodSpec kWrite{ObjectClass::guestFile, "Write", "sxubb", ""};
-inline constexpr MethodSpec kCloseFile{ObjectClass::guestFile, "Close", "", ""};
-inline constexpr MethodSpec kGetResult{ObjectClass::guestProcess, "GetResult", "", "a{sv}"};
-inline constexpr MethodSpec kConnect{ObjectClass::usbDevice, "Connect", "o", ""};
-inline constexpr MethodSpec kDisconnect{ObjectClass::usbDevice, "Disconnect", "", ""};
-inline constexpr MethodSpec kCloseWindow{ObjectClass::window, "Close", "us", ""};
+inline constexpr Method kStart{ObjectClass::virtualMachine, "Start", "bb", ""};
+inline constexpr Method kSuspend{ObjectClass::virtualMachine, "Suspend", "b", ""};
+inline constexpr Method kStop{ObjectClass::virtualMachine, "Stop", "u", ""};
+inline constexpr Method kDelete{ObjectClass::virtualMachine, "Delete", "", ""};
+inline constexpr Method kDuplicate{ObjectClass::virtualMachine, "Duplicate", "a{sv}", ""};
+inline constexpr Method kOpenFile{ObjectClass::virtualMachine, "OpenFile", "sub", "o"};
+inline constexpr Method kExecute{ObjectClass::virtualMachine, "Execute", "sasassbb", "o"};
+inline constexpr Method kQueryIp{ObjectClass::virtualMachine, "QueryIp", "", "as"};
+inline constexpr Method kRead{ObjectClass::guestFile, "Read", "xuxbb", "s"};
+inline constexpr Method kWrite{ObjectClass::guestFile, "Write", "sxubb", ""};
+inline constexpr Method kCloseFile{ObjectClass::guestFile, "Close", "", ""};
+inline constexpr Method kGetResult{ObjectClass::guestProcess, "GetResult", "", "a{sv}"};
+inline constexpr Method kConnect{ObjectClass::usbDevice, "Connect", "o", ""};
+inline constexpr Method kDisconnect{ObjectClass::usbDevice, "Disconnect", "", ""};
+inline constexpr Method kCloseWindow{ObjectClass::window, "Close", "us", ""};
 }  // namespace methods
 
 // All of them, in the order above.
-std::span<const PropertySpec* const> allProperties();
-std::span<const MethodSpec* const> allMethods();
+std::span<const Property* const> allProperties();
+std::span<const Method* const> allMethods();
 
-const PropertySpec* findProperty(ObjectClass objectClass, std::string_view name);
-const MethodSpec* findMethod(ObjectClass objectClass, std::string_view name);
+const Property* findProperty(ObjectClass objectClass, std::string_view name);
+const Method* findMethod(ObjectClass objectClass, std::string_view name);
 
 }  // namespace qor::contract

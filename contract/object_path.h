@@ -28,7 +28,7 @@ std::string escapePathElement(std::string_view text);
 // by two hex digits, an escaped NUL, or an escaped letter or digit (which must stand as itself).
 std::optional<std::string> unescapePathElement(std::string_view element);
 
-// The specifiers of a machine by id and by name; the host resolves them at every request.
+// The paths that name a machine by id and by name; the host resolves them at every request.
 std::string machinePathWithID(std::string_view id);
 std::string machinePathWithName(std::string_view name);
 

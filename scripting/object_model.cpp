@@ -15,8 +15,8 @@ using contract::Value;
 
 template <typename Object>
 std::optional<std::vector<Object>> elements(ScriptingChannel& channel, const std::string& path,
-                                            const contract::PropertySpec& spec) {
-  const auto paths = readProperty(channel, path, spec, textsOf);
+                                            const contract::Property& property) {
+  const auto paths = readProperty(channel, path, property, textsOf);
   if (!paths) return std::nullopt;
   std::vector<Object> objects;
   objects.reserve(paths->size());

@@ -33,9 +33,9 @@ std::optional<std::vector<std::string>> textsOf(const contract::Value& value) {
   return texts;
 }
 
-bool invoke(ScriptingChannel& channel, const std::string& path, const contract::MethodSpec& spec,
+bool invoke(ScriptingChannel& channel, const std::string& path, const contract::Method& method,
             std::vector<contract::Value> arguments) {
-  return channel.call(Request::method(path, spec, std::move(arguments))).has_value();
+  return channel.call(Request::method(path, method, std::move(arguments))).has_value();
 }
 
 }  // namespace qor::scripting

@@ -22,23 +22,23 @@ std::optional<std::vector<std::string>> textsOf(const contract::Value& value);  
 // One property read, unpacked by `unpack`; nullopt when the request failed.
 template <typename Unpack>
 auto readProperty(ScriptingChannel& channel, const std::string& path,
-                  const contract::PropertySpec& spec, Unpack unpack)
+                  const contract::Property& property, Unpack unpack)
     -> decltype(unpack(std::declval<const contract::Value&>())) {
-  const auto values = channel.call(Request::property(path, spec));
+  const auto values = channel.call(Request::property(path, property));
   if (!values || values->size() != 1) return std::nullopt;
   return unpack(values->front());
 }
 
 // A method without a result: true when it succeeded.
-bool invoke(ScriptingChannel& channel, const std::string& path, const contract::MethodSpec& spec,
+bool invoke(ScriptingChannel& channel, const std::string& path, const contract::Method& method,
             std::vector<contract::Value> arguments = {});
 
 // A method with one result, unpacked by `unpack`.
 template <typename Unpack>
 auto invokeForResult(ScriptingChannel& channel, const std::string& path,
-                     const contract::MethodSpec& spec, std::vector<contract::Value> arguments,
+                     const contract::Method& method, std::vector<contract::Value> arguments,
                      Unpack unpack) -> decltype(unpack(std::declval<const contract::Value&>())) {
-  const auto values = channel.call(Request::method(path, spec, std::move(arguments)));
+  const auto values = channel.call(Request::method(path, method, std::move(arguments)));
   if (!values || values->size() != 1) return std::nullopt;
   return unpack(values->front());
 }

@@ -2,24 +2,24 @@
 
 namespace qor::scripting {
 
-Request Request::property(std::string path, const contract::PropertySpec& spec) {
+Request Request::property(std::string path, const contract::Property& declared) {
   Request request;
   request.path = std::move(path);
-  request.objectClass = spec.objectClass;
-  request.member = spec.name;
+  request.objectClass = declared.objectClass;
+  request.member = declared.name;
   request.isProperty = true;
-  request.replySignature = spec.type;
+  request.replySignature = declared.type;
   return request;
 }
 
-Request Request::method(std::string path, const contract::MethodSpec& spec,
+Request Request::method(std::string path, const contract::Method& declared,
                         std::vector<contract::Value> arguments) {
   Request request;
   request.path = std::move(path);
-  request.objectClass = spec.objectClass;
-  request.member = spec.name;
-  request.argumentSignature = spec.in;
-  request.replySignature = spec.out;
+  request.objectClass = declared.objectClass;
+  request.member = declared.name;
+  request.argumentSignature = declared.in;
+  request.replySignature = declared.out;
   request.arguments = std::move(arguments);
   return request;
 }

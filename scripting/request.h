@@ -25,8 +25,8 @@ struct Request {
   std::string_view replySignature;     // of the property's value, or of the method's whole reply
   std::vector<contract::Value> arguments;
 
-  static Request property(std::string path, const contract::PropertySpec& spec);
-  static Request method(std::string path, const contract::MethodSpec& spec,
+  static Request property(std::string path, const contract::Property& declared);
+  static Request method(std::string path, const contract::Method& declared,
                         std::vector<contract::Value> arguments = {});
   // "VirtualMachine", "Application", …
   std::string_view interfaceShortName() const { return contract::shortName(objectClass); }

@@ -12,9 +12,9 @@ using contract::Value;
 // A method whose answer is an object path; "/" is the host's "no object", which is empty but
 // not a failure.
 std::optional<std::string> invokeForObject(ScriptingChannel& channel, const std::string& path,
-                                           const contract::MethodSpec& spec,
+                                           const contract::Method& method,
                                            std::vector<Value> arguments) {
-  auto result = invokeForResult(channel, path, spec, std::move(arguments), textOf);
+  auto result = invokeForResult(channel, path, method, std::move(arguments), textOf);
   if (!result || *result == "/") return std::nullopt;
   return result;
 }

@@ -55,28 +55,28 @@ std::span<const Dispatcher::MethodEntry> Dispatcher::methodTable() {
   return kMethods;
 }
 
-bool Dispatcher::handles(const contract::MethodSpec& method) {
+bool Dispatcher::handles(const contract::Method& method) {
   const auto table = methodTable();
   return std::any_of(table.begin(), table.end(),
-                     [&](const MethodEntry& e) { return e.spec == &method; });
+                     [&](const MethodEntry& e) { return e.declared == &method; });
 }
 
 const Dispatcher::MethodEntry* Dispatcher::findMethod(PathKind kind, std::string_view member) {
   const auto objectClass = classOf(kind);
-  const auto* spec = objectClass ? contract::findMethod(*objectClass, member) : nullptr;
+  const auto* declared = objectClass ? contract::findMethod(*objectClass, member) : nullptr;
   for (const auto& entry : methodTable()) {
-    if (spec && entry.spec == spec) return &entry;
+    if (declared && entry.declared == declared) return &entry;
   }
   return nullptr;
 }
 
-const contract::PropertySpec* Dispatcher::findProperty(PathKind kind, std::string_view name) {
+const contract::Property* Dispatcher::findProperty(PathKind kind, std::string_view name) {
   const auto objectClass = classOf(kind);
   return objectClass ? contract::findProperty(*objectClass, name) : nullptr;
 }
 
-std::vector<const contract::PropertySpec*> Dispatcher::propertiesOf(PathKind kind) {
-  std::vector<const contract::PropertySpec*> out;
+std::vector<const contract::Property*> Dispatcher::propertiesOf(PathKind kind) {
+  std::vector<const contract::Property*> out;
   const auto objectClass = classOf(kind);
   for (const auto* p : contract::allProperties()) {
     if (objectClass && p->objectClass == *objectClass) out.push_back(p);

@@ -224,8 +224,8 @@ void Dispatcher::dispatch(Target& target, const Request& request, Completion<Rep
                         "The object has no method " + request.member + "."));
     return;
   }
-  if (request.signature != entry->spec->in) {
-    done(Reply::failure(wrongSignature(entry->spec->in, request.signature)));
+  if (request.signature != entry->declared->in) {
+    done(Reply::failure(wrongSignature(entry->declared->in, request.signature)));
     return;
   }
   (this->*(entry->method))(target, request, std::move(done));

@@ -48,7 +48,7 @@ class Dispatcher {
   bool autoTerminate() const { return autoTerminate_; }
 
   // Whether a method of the contract has a handler here.
-  static bool handles(const contract::MethodSpec& method);
+  static bool handles(const contract::Method& method);
 
  private:
   struct Target {
@@ -62,10 +62,10 @@ class Dispatcher {
   };
   using Method = void (Dispatcher::*)(Target&, const Request&, Completion<Reply>);
   struct MethodEntry {
-    const contract::MethodSpec* spec;
+    const contract::Method* declared;
     Method method;
   };
-  using PropertyEntry = contract::PropertySpec;
+  using PropertyEntry = contract::Property;
   static std::span<const MethodEntry> methodTable();
   static const MethodEntry* findMethod(PathKind kind, std::string_view member);
   static const PropertyEntry* findProperty(PathKind kind, std::string_view name);
@@ -87,7 +87,7 @@ class Dispatcher {
   std::variant<Value, HostError> property(const Target& target, const PropertyEntry& entry);
   Reply setProperty(Target& target, const PropertyEntry& entry, const Value& value);
 
-  // Introspection (introspection.cpp).
+  // Introspection (interface_xml.cpp).
   Reply introspect(const ParsedPath& parsed, const std::string& path, const std::string& sender);
 
   // Requests (requests.cpp).

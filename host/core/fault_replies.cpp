@@ -38,7 +38,7 @@ std::pair<std::string_view, bool> Dispatcher::answerType(const Request& request)
     return {entry ? entry->type : std::string_view(), true};
   }
   const auto* entry = findMethod(parsed.kind, request.member);
-  return {entry ? entry->spec->out : std::string_view(), false};
+  return {entry ? entry->declared->out : std::string_view(), false};
 }
 
 Reply Dispatcher::substituteReply(const Request& request, FaultReply kind) {

@@ -119,7 +119,7 @@ Reply Dispatcher::introspect(const ParsedPath& parsed, const std::string& path,
     body += kPropertiesInterfaceXml;
     body += " <interface name=\"" + interfaceOf(kind) + "\">\n";
     for (const auto& entry : methodTable()) {
-      const auto& m = *entry.spec;
+      const auto& m = *entry.declared;
       if (m.objectClass != classOf(kind)) continue;
       body += "  <method name=\"" + std::string(m.name) + "\">" + argsXml(m.in, "in") +
               argsXml(m.out, "out") + "</method>\n";
