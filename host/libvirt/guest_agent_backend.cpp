@@ -107,28 +107,19 @@ void LibvirtBackend::onAgent(MachineKey key, std::function<Result<T>(const std::
   // As later(), but guest requests change nothing the snapshot shows, so it is kept, and they
   // do not count as requests that shorten its life: a file transfer's thousands of requests do
   // not each read every machine again.
-  const std::uint64_t number = agentPending_->next++;
   // GCC 12 warns, falsely, of uninitialised bytes when a variant with a small alternative is
   // moved out of a std::any; so the outcome travels behind a pointer and goes on by alternative.
   using Slot = std::shared_ptr<Result<T>>;
-  agentPending_->waiting.emplace(number, [done](std::any& outcome) {
-    Result<T>& result = *std::any_cast<Slot&>(outcome);
-    if (auto* e = std::get_if<HostError>(&result)) return done(std::move(*e));
-    done(std::move(std::get<T>(result)));
-  });
-  std::weak_ptr<Pending> weak = agentPending_;
-  worker_.submit([this, weak, number, uuid = std::get<std::string>(machine), job = std::move(job)] {
-    std::any outcome = std::make_shared<Result<T>>(job(uuid));
-    loop_.post([weak, number, outcome = std::move(outcome)]() mutable {
-      auto pending = weak.lock();
-      if (!pending) return;
-      auto it = pending->waiting.find(number);
-      if (it == pending->waiting.end()) return;
-      auto finish = std::move(it->second);
-      pending->waiting.erase(it);
-      finish(outcome);
-    });
-  });
+  runOnWorker(
+      agentPending_,
+      [uuid = std::get<std::string>(machine), job = std::move(job)]() -> std::any {
+        return std::make_shared<Result<T>>(job(uuid));
+      },
+      [done](std::any& outcome) {
+        Result<T>& result = *std::any_cast<Slot&>(outcome);
+        if (auto* e = std::get_if<HostError>(&result)) return done(std::move(*e));
+        done(std::move(std::get<T>(result)));
+      });
 }
 
 std::vector<GuestHandle> LibvirtBackend::files(MachineKey key) {

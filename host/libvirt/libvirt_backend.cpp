@@ -201,6 +201,26 @@ void LibvirtBackend::onWorker(MachineKey key, Job job, Completion<Done> done) {
       std::move(done));
 }
 
+void LibvirtBackend::runOnWorker(const std::shared_ptr<Pending>& pending,
+                                 std::function<std::any()> job,
+                                 std::function<void(std::any&)> finish) {
+  const std::uint64_t number = pending->next++;
+  pending->waiting.emplace(number, std::move(finish));
+  std::weak_ptr<Pending> weak = pending;
+  worker_.submit([this, weak, number, job = std::move(job)] {
+    std::any outcome = job();
+    loop_.post([weak, number, outcome = std::move(outcome)]() mutable {
+      auto still = weak.lock();
+      if (!still) return;
+      auto it = still->waiting.find(number);
+      if (it == still->waiting.end()) return;
+      auto done = std::move(it->second);
+      still->waiting.erase(it);
+      done(outcome);
+    });
+  });
+}
+
 void LibvirtBackend::closeWindow(std::uint64_t, std::uint32_t, std::string,
                                  Completion<Done> done) {
   done(noWindow());

@@ -130,6 +130,10 @@ class LibvirtBackend : public Backend {
   void onWorker(MachineKey key, Job job, Completion<Done> done);
   template <class T>
   void later(std::function<Result<T>()> job, Completion<T> done);
+  // Both of the above: `job` on a worker thread, then `finish` on the loop with its outcome,
+  // unless the backend or `pending` has gone meanwhile.
+  void runOnWorker(const std::shared_ptr<Pending>& pending, std::function<std::any()> job,
+                   std::function<void(std::any&)> finish);
 
   Loop& loop_;
   Connection readConnection_;
@@ -170,24 +174,12 @@ namespace qor::host::libvirt {
 
 template <class T>
 void LibvirtBackend::later(std::function<Result<T>()> job, Completion<T> done) {
-  const std::uint64_t number = pending_->next++;
-  pending_->waiting.emplace(number, [this, done](std::any& outcome) {
-    snapshot_.reset();  // whatever the request changed shows in the next read
-    done(std::move(std::any_cast<Result<T>&>(outcome)));
-  });
-  std::weak_ptr<Pending> weak = pending_;
-  worker_.submit([this, weak, number, job = std::move(job)] {
-    std::any outcome = job();
-    loop_.post([weak, number, outcome = std::move(outcome)]() mutable {
-      auto pending = weak.lock();
-      if (!pending) return;
-      auto it = pending->waiting.find(number);
-      if (it == pending->waiting.end()) return;
-      auto finish = std::move(it->second);
-      pending->waiting.erase(it);
-      finish(outcome);
-    });
-  });
+  runOnWorker(
+      pending_, [job = std::move(job)]() -> std::any { return job(); },
+      [this, done](std::any& outcome) {
+        snapshot_.reset();  // whatever the request changed shows in the next read
+        done(std::move(std::any_cast<Result<T>&>(outcome)));
+      });
 }
 
 // libvirt's last error on this thread as the host's error: InvalidState for an operation the
