@@ -11,15 +11,11 @@ set -euo pipefail
 bundle=${1:?usage: guest_agent.sh BUNDLE}
 qorctl=$bundle/Contents/MacOS/qorctl
 host=$bundle/Contents/MacOS/qor-host
-for tool in qemu-system-x86_64 virsh jq dbus-daemon busctl sha256sum; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-[ -x /usr/sbin/libvirtd ] || [ -x /usr/sbin/virtqemud ] ||
-  { echo "SKIP: no libvirt daemon is installed"; exit 77; }
 
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=lib.sh
 source "$here/lib.sh"
+qorvm_require qemu-system-x86_64 virsh jq dbus-daemon busctl sha256sum
 
 work=$(mktemp -d /tmp/qorvm-agent.XXXXXX)
 watchdog='' bus_pid='' host_pid=''

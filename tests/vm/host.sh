@@ -12,12 +12,6 @@
 # its own after QORVM_HOST_LIMIT seconds (420) so that its cleanup always runs.
 set -euo pipefail
 
-for tool in qemu-system-x86_64 qemu-img virsh jq dbus-daemon busctl; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-[ -x /usr/sbin/libvirtd ] || [ -x /usr/sbin/virtqemud ] ||
-  { echo "SKIP: no libvirt daemon is installed"; exit 77; }
-
 bundle=$(cd "$1" && pwd)
 qorctl_bin=$bundle/Contents/MacOS/qorctl
 host_bin=$bundle/Contents/MacOS/qor-host
@@ -27,6 +21,7 @@ bus_name=$(grep -A1 '<key>CFBundleIdentifier</key>' "$bundle/Contents/Info.plist
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=lib.sh
 source "$here/lib.sh"
+qorvm_require qemu-system-x86_64 qemu-img virsh jq dbus-daemon busctl
 
 work=$(mktemp -d /tmp/qorvm-host.XXXXXX)
 watchdog="" bus_pid="" host_pid=""

@@ -27,6 +27,16 @@ QORVM_MAC_DEFAULT=52:54:00:51:00:01
 
 qorvm_virsh() { timeout "${QORVM_VIRSH_TIMEOUT:-60}" virsh -q -c "$QORVM_URI" "$@"; }
 
+# Skips the test (ctest's status 77) unless every TOOL and a libvirt daemon are installed.
+qorvm_require() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+  done
+  [ -x /usr/sbin/libvirtd ] || [ -x /usr/sbin/virtqemud ] ||
+    { echo "SKIP: no libvirt daemon is installed"; exit 77; }
+}
+
 # Ends the test with a failure once LIMIT seconds have passed, so that its EXIT trap (which kills
 # $watchdog) always gets to clean up; an interrupt or TERM ends it through that trap too. The
 # watchdog's sleep ends with it, so that nothing of the test outlives it.

@@ -7,15 +7,11 @@
 # on its own after QORVM_SMOKE_LIMIT seconds (240) so that its cleanup always runs.
 set -euo pipefail
 
-for tool in qemu-system-x86_64 virsh jq; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-[ -x /usr/sbin/libvirtd ] || [ -x /usr/sbin/virtqemud ] ||
-  { echo "SKIP: no libvirt daemon is installed"; exit 77; }
 
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=lib.sh
 source "$here/lib.sh"
+qorvm_require qemu-system-x86_64 virsh jq
 
 work=$(mktemp -d /tmp/qorvm-smoke.XXXXXX)
 watchdog=
