@@ -52,9 +52,7 @@ std::optional<std::size_t> bodySize(const std::vector<contract::Value>& values, 
     const std::string& type = value.signature;
     if (type == "s" || type == "o") {
       if (i == index) {
-        size.align(4);
-        size.text(std::string_view());
-        size.extend(length);
+        size.text(std::string_view()).extend(length);
       } else if (const auto* text = contract::textOf(value)) {
         size.text(*text);
       }
