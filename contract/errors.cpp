@@ -24,4 +24,35 @@ FailureKind failureKindOf(std::string_view errorName) {
   return FailureKind::requestFailed;
 }
 
+std::string_view errorNameOf(HostErrorKind kind) {
+  using namespace error_names;
+  switch (kind) {
+    case HostErrorKind::invalidArgs:
+      return kInvalidArgs;
+    case HostErrorKind::invalidState:
+      return kInvalidState;
+    case HostErrorKind::noObject:
+      return kUnknownObject;
+    case HostErrorKind::noInterface:
+      return kUnknownInterface;
+    case HostErrorKind::noMethod:
+      return kUnknownMethod;
+    case HostErrorKind::noProperty:
+      return kUnknownProperty;
+    case HostErrorKind::readOnly:
+      return kPropertyReadOnly;
+    case HostErrorKind::noValue:
+      return kNoValue;
+    case HostErrorKind::notSupported:
+      return kNotSupported;
+    // A manager out of reach and an agent that does not answer are the host's own failures,
+    // not the bus's NoReply: the client reads the host's words either way.
+    case HostErrorKind::unavailable:
+    case HostErrorKind::timeout:
+    case HostErrorKind::failed:
+      break;
+  }
+  return kHostFailed;
+}
+
 }  // namespace qor::contract

@@ -5,15 +5,9 @@
 #include <utility>
 #include <variant>
 
-#include "host/core/request.h"
+#include "host/backend/result.h"
 
 namespace qor::host {
-
-template <class T>
-using Result = std::variant<T, HostError>;
-
-// The value of a request that answers nothing but success or an error.
-struct Done {};
 
 // How a backend hands back the outcome of a request, at once or later (from the loop's thread;
 // a worker thread posts to the loop first). Copies share one outcome: the first call counts and

@@ -5,8 +5,8 @@
 #include <string>
 #include <variant>
 
-#include "host/core/value.h"
-#include "host/core/json.h"
+#include "contract/value.h"
+#include "host/backend/json.h"
 
 namespace qor::host {
 
@@ -20,11 +20,15 @@ Json codeToJson(std::uint32_t code);
 // integers (x, or t above the signed range), numbers with a fraction (d) and strings (s), or
 // {"type": "<basic D-Bus type>", "value": …} for any other basic type. An error names the
 // offending key.
-std::variant<Value, std::string> recordFromJson(const Json& record);
+std::variant<contract::Value, std::string> recordFromJson(const Json& record);
 
 // A JSON value as a D-Bus value of the given complete type: booleans, numbers (range-checked),
 // strings (an object path must be valid; `u` also takes a four-character code), arrays as JSON
 // arrays, and `a{sv}` as a record (above). An error says what did not fit.
-std::variant<Value, std::string> valueFromJson(const Json& json, std::string_view signature);
+std::variant<contract::Value, std::string> valueFromJson(const Json& json, std::string_view signature);
+
+// Natural JSON for logs and world files: a{s…} as an object, variants as their content, object
+// paths and signatures as strings, structs and other arrays as arrays.
+Json toJson(const contract::Value& v);
 
 }  // namespace qor::host

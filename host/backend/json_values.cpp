@@ -1,11 +1,20 @@
-#include "host/core/record_json.h"
+#include "host/backend/json_values.h"
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
 
 namespace qor::host {
 namespace {
+
+using contract::Value;
+using contract::RecordBuilder;
+using contract::isBasicSignature;
+using contract::isValidObjectPath;
+using contract::elementsOf;
+using contract::dictionaryOf;
+using contract::textOf;
 
 using Outcome = std::variant<Value, std::string>;
 
@@ -170,6 +179,39 @@ std::variant<Value, std::string> valueFromJson(const Json& json, std::string_vie
   }
   if (!isBasicSignature(type)) return std::string("no value can be given for type '" + type + "'");
   return typedValue(Json{{"type", type}, {"value", json}});
+}
+
+Json toJson(const contract::Value& v) {
+  if (const auto* b = std::get_if<bool>(&v.data)) return *b;
+  if (const auto* i = std::get_if<std::int64_t>(&v.data)) return *i;
+  if (const auto* u = std::get_if<std::uint64_t>(&v.data)) return *u;
+  if (const auto* d = std::get_if<double>(&v.data)) {
+    return std::isfinite(*d) ? Json(*d) : Json(nullptr);
+  }
+  if (const auto* s = std::get_if<std::string>(&v.data)) return *s;
+  const auto& children = std::get<std::vector<Value>>(v.data);
+  if (v.type() == 'v')
+    return children.empty() ? Json(nullptr) : toJson(children[0]);
+  if (v.signature.rfind("a{", 0) == 0) {
+    const bool textKeys = v.signature.size() > 2 &&
+                          std::string_view("sog").find(v.signature[2]) != std::string_view::npos;
+    Json out =
+        textKeys ? Json::object() : Json::array();
+    for (const auto& entry : children) {
+      const auto* kv = std::get_if<std::vector<Value>>(&entry.data);
+      if (!kv || kv->size() != 2) continue;
+      const auto* key = std::get_if<std::string>(&(*kv)[0].data);
+      if (textKeys && key) {
+        out[*key] = toJson((*kv)[1]);
+      } else if (!textKeys) {
+        out.push_back(Json::array({toJson((*kv)[0]), toJson((*kv)[1])}));
+      }
+    }
+    return out;
+  }
+  Json out = Json::array();
+  for (const auto& c : children) out.push_back(toJson(c));
+  return out;
 }
 
 }  // namespace qor::host

@@ -6,8 +6,8 @@
 #include <functional>
 #include <mutex>
 
-#include "host/core/loop.h"
-#include "host/core/unique_fd.h"
+#include "host/backend/loop.h"
+#include "host/backend/unique_fd.h"
 
 namespace qor::host {
 

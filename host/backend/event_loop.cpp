@@ -1,4 +1,4 @@
-#include "host/core/event_loop.h"
+#include "host/backend/event_loop.h"
 
 #include <sys/eventfd.h>
 #include <time.h>
