@@ -4,8 +4,8 @@
 #include <variant>
 #include <vector>
 
-#include "host/core/service.h"
-#include "host/core/settings.h"
+#include "host/bus/service.h"
+#include "host/settings/settings.h"
 #include "host/libvirt/libvirt_factory.h"
 #include "host/simulated/spawning_backend.h"
 
@@ -49,5 +49,5 @@ int main(int argc, char** argv) {
               << qor::host::kUsage;
     return 64;
   }
-  return qor::host::runHostService(s, *backend);
+  return qor::host::runHostService(s, *backend, qor::host::objects::routes());
 }

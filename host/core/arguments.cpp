@@ -3,7 +3,12 @@
 namespace qor::host {
 namespace {
 
-HostError badRecord() {
+using contract::Value;
+using contract::dictionaryOf;
+using contract::elementsOf;
+using contract::textOf;
+
+Failure badRecord() {
   return invalidArgs(
       "The properties must hold only \"configuration\": a record that is empty or holds only "
       "\"name\", a string.");
@@ -17,7 +22,7 @@ const Value* variantContent(const Value& v) {
 
 }  // namespace
 
-std::variant<std::optional<std::string>, HostError> duplicateName(const Value& properties) {
+Result<std::optional<std::string>> duplicateName(const Value& properties) {
   if (properties.signature != "a{sv}") return badRecord();
   const auto outer = dictionaryOf(properties);
   if (!outer || outer->size() != 1 || (*outer)[0].first != "configuration") return badRecord();

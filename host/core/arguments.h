@@ -5,17 +5,17 @@
 #include <variant>
 #include <vector>
 
-#include "host/core/request.h"
-#include "host/core/value.h"
+#include "contract/value.h"
+#include "host/backend/result.h"
 
 namespace qor::host {
 
 // The name Duplicate's record asks for: {"configuration": <{}>} gives nullopt (the host picks
 // one), {"configuration": <{"name": <s>}>} that name, an empty one included. Any other shape,
 // key or type is refused with InvalidArgs.
-std::variant<std::optional<std::string>, HostError> duplicateName(const Value& properties);
+Result<std::optional<std::string>> duplicateName(const contract::Value& properties);
 
 // The texts of an "as" argument.
-std::vector<std::string> textsOf(const Value& array);
+std::vector<std::string> textsOf(const contract::Value& array);
 
 }  // namespace qor::host

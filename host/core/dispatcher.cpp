@@ -1,234 +1,117 @@
 #include "host/core/dispatcher.h"
 
-#include <algorithm>
-
-#include "host/core/record_json.h"
+#include "contract/vocabulary.h"
+#include "host/core/introspection.h"
+#include "host/core/properties.h"
 
 namespace qor::host {
 namespace {
-
 
 // A request whose arguments do not spell out its signature, or hold data of another kind than
 // their types, came from no bus; it is refused like one of a wrong signature.
 bool argumentsMatchSignature(const Request& request) {
   std::string joined;
   for (const auto& a : request.args) {
-    if (!isWellFormed(a)) return false;
+    if (!contract::isWellFormed(a)) return false;
     joined += a.signature;
   }
   return joined == request.signature;
 }
 
+const MethodRow* findMethod(const Route& route, std::string_view member) {
+  for (const auto& row : route.methods) {
+    if (row.declared->name == member) return &row;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
-HostError unknownObject(PathKind kind) {
-  const char* message = "There is no object at this path.";
-  switch (kind) {
-    case PathKind::kMachine:
-      message = "The virtual machine does not exist.";
-      break;
-    case PathKind::kSerialPort:
-      message = "The serial port does not exist.";
-      break;
-    case PathKind::kGuestFile:
-      message = "The guest file is not open.";
-      break;
-    case PathKind::kGuestProcess:
-      message = "The guest process does not exist.";
-      break;
-    case PathKind::kUsbDevice:
-      message = "The USB device does not exist.";
-      break;
-    case PathKind::kWindow:
-      message = "The window does not exist.";
-      break;
-    default:
-      break;
-  }
-  return {error_names::kUnknownObject, message};
-}
+Dispatcher::Dispatcher(Backends backends, std::span<const Route> routes)
+    : backends_(backends),
+      router_(routes),
+      context_{backends_, handles_, application_, router_} {}
 
-HostError wrongSignature(std::string_view expected, std::string_view got) {
-  return invalidArgs("Expected arguments of type '" + std::string(expected) + "', got '" +
-                     std::string(got) + "'.");
-}
-
-
-std::optional<MachineKey> Dispatcher::resolveMachine(const ParsedPath& parsed) {
-  switch (parsed.selector) {
-    case MachineSelector::kId:
-      return backend_.machineById(parsed.machineText);
-    case MachineSelector::kName:
-      return backend_.machineByName(parsed.machineText);
-    case MachineSelector::kKey:
-      if (auto key = parseElementNumber(parsed.machineText); key && backend_.machine(*key)) {
-        return *key;
-      }
-      return std::nullopt;
-  }
-  return std::nullopt;
-}
-
-std::string Dispatcher::pathOf(const MachineInfo& machine) {
-  // A machine without an id, or one whose id an earlier machine shares, cannot be named by id.
-  if (machine.id && backend_.machineById(*machine.id) == machine.key) {
-    return contract::machinePathWithID(*machine.id);
-  }
-  return machinePathByKey(machine.key);
-}
-
-bool Dispatcher::ownedBy(std::map<GuestHandle, std::string>& owners, GuestHandle handle,
-                         const std::string& sender) {
-  auto it = owners.find(handle);
-  return it != owners.end() && it->second == sender;
-}
-
-std::variant<Dispatcher::Target, HostError> Dispatcher::resolve(const ParsedPath& parsed,
-                                                                const std::string& sender) {
-  Target t;
-  t.kind = parsed.kind;
-  t.element = parsed.element;
-  switch (parsed.kind) {
-    case PathKind::kApplication:
-      return t;
-    case PathKind::kMachine:
-    case PathKind::kSerialPort:
-    case PathKind::kGuestFile:
-    case PathKind::kGuestProcess: {
-      const auto key = resolveMachine(parsed);
-      if (key) t.machine = backend_.machine(*key);
-      if (!t.machine) return unknownObject(PathKind::kMachine);
-      break;
-    }
-    case PathKind::kUsbDevice: {
-      auto devices = backend_.usbDevices();
-      if (parsed.element >= devices.size()) return unknownObject(parsed.kind);
-      t.index = static_cast<std::size_t>(parsed.element);
-      t.device = std::move(devices[t.index]);
-      return t;
-    }
-    case PathKind::kWindow: {
-      const auto windows = backend_.windows();
-      for (std::size_t i = 0; i < windows.size(); ++i) {
-        if (windows[i].key == parsed.element) {
-          t.index = i;
-          t.window = windows[i];
-          return t;
-        }
-      }
-      return unknownObject(parsed.kind);
-    }
-    default:
-      return unknownObject(parsed.kind);
-  }
-  if (parsed.kind == PathKind::kSerialPort) {
-    const auto& ports = t.machine->serialPorts;
-    if (!ports || parsed.element >= ports->size()) return unknownObject(parsed.kind);
-    t.index = static_cast<std::size_t>(parsed.element);
-  }
-  // A handle the backend no longer has is forgotten here too.
-  const auto present = [&](std::vector<GuestHandle> handles,
-                           std::map<GuestHandle, std::string>& owners) {
-    if (std::find(handles.begin(), handles.end(), parsed.element) != handles.end()) {
-      return ownedBy(owners, parsed.element, sender);
-    }
-    owners.erase(parsed.element);
-    return false;
-  };
-  if (parsed.kind == PathKind::kGuestFile && !present(backend_.files(t.key()), fileOwners_)) {
-    return unknownObject(parsed.kind);
-  }
-  if (parsed.kind == PathKind::kGuestProcess &&
-      !present(backend_.processes(t.key()), processOwners_)) {
-    return unknownObject(parsed.kind);
-  }
-  return t;
-}
-
-void Dispatcher::handle(const Request& request, Completion<Reply> done) {
+void Dispatcher::handle(const Request& request, Completion<Values> done) {
   if (!argumentsMatchSignature(request)) {
-    done(Reply::failure(invalidArgs("The arguments do not match their signature.")));
+    done(invalidArgs("The arguments do not match their signature."));
     return;
   }
-  const ParsedPath parsed = parsePath(request.path);
+  const ParsedPath parsed = router_.parse(request.path);
   const std::string_view iface = request.interface ? std::string_view(*request.interface) : "";
-  if (request.member == "Introspect" && (iface == kIntrospectableInterface || iface.empty())) {
+  if (request.member == "Introspect" &&
+      (iface == contract::kIntrospectableInterface || iface.empty())) {
     if (!request.signature.empty()) {
-      done(Reply::failure(wrongSignature("", request.signature)));
+      done(wrongSignature("", request.signature));
       return;
     }
-    if (parsed.kind != PathKind::kNone) {
-      done(introspect(parsed, request.path, request.sender));
+    if (parsed.kind != ParsedPath::Kind::none) {
+      done(introspect(context_, parsed, request.sender));
       return;
     }
   }
-  if (iface == kPeerInterface && request.member == "Ping" && request.signature.empty()) {
-    done(Reply::ok());
+  if (iface == contract::kPeerInterface && request.member == "Ping" && request.signature.empty()) {
+    done(Values{});
     return;
   }
-  if (parsed.kind == PathKind::kNone || parsed.kind == PathKind::kNode) {
-    done(Reply::failure(unknownObject(PathKind::kNone)));
+  if (parsed.kind != ParsedPath::Kind::object) {
+    done(missingObject("There is no object at this path."));
     return;
   }
   // A VM manager the host cannot reach answers nothing, and says why.
-  if (auto e = backend_.unavailable()) {
-    done(Reply::failure(*e));
+  if (auto reachable = backends_.machines->reachable(); !succeeded(reachable)) {
+    done(*failureOf(reachable));
     return;
   }
-  auto resolved = resolve(parsed, request.sender);
-  if (auto* e = std::get_if<HostError>(&resolved)) {
-    done(Reply::failure(*e));
+  auto target = router_.resolve(context_, parsed, request.sender);
+  if (const auto* f = failureOf(target)) {
+    done(*f);
     return;
   }
-  dispatch(std::get<Target>(resolved), request, std::move(done));
+  dispatch(*parsed.route, std::get<Target>(std::move(target)), request, std::move(done));
 }
 
-void Dispatcher::connectionLeft(const std::string& uniqueName) {
-  // Copied first: releasing may call back into nothing here, but keeps the maps simple.
-  for (auto it = fileOwners_.begin(); it != fileOwners_.end();) {
-    if (it->second == uniqueName) {
-      backend_.releaseFile(it->first);
-      it = fileOwners_.erase(it);
-    } else {
-      ++it;
-    }
-  }
-  for (auto it = processOwners_.begin(); it != processOwners_.end();) {
-    if (it->second == uniqueName) {
-      backend_.releaseProcess(it->first);
-      it = processOwners_.erase(it);
-    } else {
-      ++it;
-    }
-  }
-}
-
-void Dispatcher::dispatch(Target& target, const Request& request, Completion<Reply> done) {
-  const std::string own = interfaceOf(target.kind);
+void Dispatcher::dispatch(const Route& route, Target target, const Request& request,
+                          Completion<Values> done) {
+  const std::string own = contract::interfaceName(contract::shortName(route.objectClass));
   const std::string_view iface = request.interface ? std::string_view(*request.interface) : "";
   const bool propertyMember =
       request.member == "Get" || request.member == "GetAll" || request.member == "Set";
-  if (iface == kPropertiesInterface ||
-      (iface.empty() && propertyMember && !findMethod(target.kind, request.member))) {
-    done(properties(target, request));
+  if (iface == contract::kPropertiesInterface ||
+      (iface.empty() && propertyMember && !findMethod(route, request.member))) {
+    done(serveProperties(context_, route, target, request));
     return;
   }
   if (!iface.empty() && iface != own) {
-    done(Reply::failure(error_names::kUnknownInterface,
-                        "The object has no interface " + std::string(iface) + "."));
+    done(Failure{HostErrorKind::noInterface,
+                 "The object has no interface " + std::string(iface) + "."});
     return;
   }
-  const MethodEntry* entry = findMethod(target.kind, request.member);
-  if (!entry) {
-    done(Reply::failure(error_names::kUnknownMethod,
-                        "The object has no method " + request.member + "."));
+  const MethodRow* row = findMethod(route, request.member);
+  if (!row) {
+    done(Failure{HostErrorKind::noMethod, "The object has no method " + request.member + "."});
     return;
   }
-  if (request.signature != entry->declared->in) {
-    done(Reply::failure(wrongSignature(entry->declared->in, request.signature)));
+  if (request.signature != row->declared->in) {
+    done(wrongSignature(row->declared->in, request.signature));
     return;
   }
-  (this->*(entry->method))(target, request, std::move(done));
+  row->handler(context_, target, request, std::move(done));
+}
+
+void Dispatcher::connectionLeft(const std::string& uniqueName) {
+  handles_.connectionLeft(uniqueName, backends_);
+}
+
+std::pair<std::string_view, bool> Dispatcher::answerType(const Request& request) const {
+  const ParsedPath parsed = router_.parse(request.path);
+  const std::string* name = request.args.size() > 1 ? contract::textOf(request.args[1]) : nullptr;
+  if (request.member == "Get" && request.signature == "ss" && name) {
+    const auto* p = parsed.route ? contract::findProperty(parsed.route->objectClass, *name) : nullptr;
+    return {p ? p->type : std::string_view(), true};
+  }
+  const auto* m = parsed.route ? findMethod(*parsed.route, request.member) : nullptr;
+  return {m ? m->declared->out : std::string_view(), false};
 }
 
 }  // namespace qor::host

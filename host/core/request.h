@@ -2,12 +2,11 @@
 
 #include <optional>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
-#include "host/core/value.h"
-#include "host/core/vocabulary.h"
+#include "contract/value.h"
+#include "host/backend/result.h"
 
 namespace qor::host {
 
@@ -17,49 +16,35 @@ struct Request {
   std::optional<std::string> interface;  // a call may leave it out
   std::string member;
   std::string signature;  // of all arguments together
-  std::vector<Value> args;
+  std::vector<contract::Value> args;
   std::string sender;  // the unique bus name of the calling connection; not logged
 };
 
-struct HostError {
-  HostError(std::string_view errorName, std::string text)
-      : name(errorName), message(std::move(text)) {}
-  std::string name;
-  std::string message;
-};
+// The out values of a method: none or one in this contract.
+using Values = std::vector<contract::Value>;
 
-// What the host answers: the out values of a method return, or an error.
+// What goes back on the bus: the out values, or an error name and message. Only the edge and
+// the fault switches (which may answer any error name) speak in names; everything behind them
+// answers a Failure, whose kind the contract names here.
 struct Reply {
-  std::vector<Value> values;
-  std::optional<HostError> error;
+  struct Error {
+    std::string name;
+    std::string message;
+  };
+  Values values;
+  std::optional<Error> error;
 
-  static Reply ok() { return {}; }
-  static Reply of(Value v) {
-    Reply r;
-    r.values.push_back(std::move(v));
-    return r;
+  static Reply of(Values values) { return {std::move(values), std::nullopt}; }
+  static Reply named(std::string name, std::string message) {
+    return {{}, Error{std::move(name), std::move(message)}};
   }
-  static Reply failure(std::string_view name, std::string message) {
-    Reply r;
-    r.error = HostError{name, std::move(message)};
-    return r;
+  static Reply failure(const Failure& f) {
+    return named(std::string(f.errorName()), f.message);
   }
-  static Reply failure(HostError e) {
-    Reply r;
-    r.error = std::move(e);
-    return r;
+  static Reply from(Result<Values> outcome) {
+    if (const auto* f = std::get_if<Failure>(&outcome)) return failure(*f);
+    return of(std::get<Values>(std::move(outcome)));
   }
 };
-
-
-inline HostError invalidArgs(std::string message) {
-  return {error_names::kInvalidArgs, std::move(message)};
-}
-inline HostError invalidState(std::string message) {
-  return {error_names::kInvalidState, std::move(message)};
-}
-inline HostError failed(std::string message) {
-  return {error_names::kHostFailed, std::move(message)};
-}
 
 }  // namespace qor::host

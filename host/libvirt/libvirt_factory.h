@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "host/core/service.h"
+#include "host/bus/service.h"
 
 namespace qor::host::libvirt {
 

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "host/core/service.h"
+#include "host/bus/service.h"
 
 namespace qor::host {
 

@@ -1,4 +1,4 @@
-#include "host/core/faults.h"
+#include "host/diagnostics/faults.h"
 #include "support/dbus_names.h"
 
 #include "support/text_equal.h"
@@ -14,21 +14,22 @@ std::optional<std::uint64_t> count(const Json& v) {
   return std::nullopt;
 }
 
-std::string parseOne(const Json& json, Fault& f) {
-  if (!json.is_object()) return "expected a JSON object";
+Result<Done> parseOne(const Json& json, Fault& f) {
+  const auto bad = [](std::string why) { return invalidArgs(std::move(why)); };
+  if (!json.is_object()) return bad("expected a JSON object");
   for (const auto& [key, v] : json.items()) {
     if (key == "member" || key == "path" || key == "machine" || key == "error" ||
         key == "message" || key == "reply" || key == "action") {
-      if (!v.is_string()) return key + ": expected a string";
+      if (!v.is_string()) return bad(key + ": expected a string");
     } else if (key == "value") {
       // Any JSON: it is converted to the type of the request it answers when one arrives.
     } else if (key == "after" || key == "times") {
-      if (!count(v)) return key + ": expected a count (an integer of 0 or more)";
+      if (!count(v)) return bad(key + ": expected a count (an integer of 0 or more)");
     } else {
-      return "unknown key '" + key + "'";
+      return bad("unknown key '" + key + "'");
     }
   }
-  if (!json.contains("member")) return "member: required";
+  if (!json.contains("member")) return bad("member: required");
   f.member = json["member"].get<std::string>();
   if (json.contains("path")) f.path = json["path"].get<std::string>();
   if (json.contains("machine")) f.machine = json["machine"].get<std::string>();
@@ -36,7 +37,7 @@ std::string parseOne(const Json& json, Fault& f) {
   if (json.contains("times")) f.times = count(json["times"]);
   if (json.contains("error")) {
     f.error = json["error"].get<std::string>();
-    if (!support::isErrorName(*f.error)) return "error: '" + *f.error + "' is no D-Bus error name";
+    if (!support::isErrorName(*f.error)) return bad("error: '" + *f.error + "' is no D-Bus error name");
   }
   if (json.contains("message")) f.message = json["message"].get<std::string>();
   if (json.contains("reply")) {
@@ -46,13 +47,13 @@ std::string parseOne(const Json& json, Fault& f) {
     } else if (reply == "no-object") {
       f.reply = FaultReply::kNoObject;
     } else {
-      return "reply: expected \"wrong-type\" or \"no-object\"";
+      return bad("reply: expected \"wrong-type\" or \"no-object\"");
     }
-    if (f.error) return "a fault answers with either error or reply, not both";
+    if (f.error) return bad("a fault answers with either error or reply, not both");
   }
   if (json.contains("value")) {
     if (f.error || f.reply != FaultReply::kNone) {
-      return "a fault answers with one of error, reply or value";
+      return bad("a fault answers with one of error, reply or value");
     }
     f.reply = FaultReply::kValue;
     f.value = json["value"];
@@ -66,21 +67,21 @@ std::string parseOne(const Json& json, Fault& f) {
     } else if (action == "release-name") {
       f.action = FaultAction::kReleaseName;
     } else {
-      return "action: expected \"exit\", \"hang\" or \"release-name\"";
+      return bad("action: expected \"exit\", \"hang\" or \"release-name\"");
     }
   }
-  return {};
+  return Done{};
 }
 
 }  // namespace
 
-std::variant<std::vector<Fault>, std::string> parseFaults(const Json& faults) {
-  if (!faults.is_array()) return std::string("faults: expected an array");
+Result<std::vector<Fault>> parseFaults(const Json& faults) {
+  if (!faults.is_array()) return invalidArgs("faults: expected an array");
   std::vector<Fault> out;
   for (std::size_t i = 0; i < faults.size(); ++i) {
     Fault f;
-    if (auto e = parseOne(faults[i], f); !e.empty()) {
-      return "faults[" + std::to_string(i) + "]: " + e;
+    if (auto r = parseOne(faults[i], f); !succeeded(r)) {
+      return invalidArgs("faults[" + std::to_string(i) + "]: " + failureOf(r)->message);
     }
     out.push_back(std::move(f));
   }

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "host/core/host_conf.h"
+#include "host/settings/host_conf.h"
 
 namespace qor::host {
 

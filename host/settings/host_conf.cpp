@@ -1,4 +1,4 @@
-#include "host/core/host_conf.h"
+#include "host/settings/host_conf.h"
 
 #include <fstream>
 #include <sstream>

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <optional>
 #include <string>
 
+#include "host/backend/result.h"
 #include "host/core/request.h"
 
 namespace qor::host {
@@ -18,8 +18,8 @@ class RequestLog {
   RequestLog& operator=(const RequestLog&) = delete;
   ~RequestLog();
 
-  // Appends to `file`; answers an error message, or nullopt.
-  std::optional<std::string> open(const std::filesystem::path& file);
+  // Appends to `file`.
+  Result<Done> open(const std::filesystem::path& file);
   void write(const Request& request);
 
  private:

@@ -1,4 +1,4 @@
-#include "host/core/service.h"
+#include "host/bus/service.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -13,11 +13,11 @@
 #include <variant>
 #include <vector>
 
-#include "host/core/bus_message.h"
+#include "host/bus/bus_message.h"
 #include "host/core/dispatcher.h"
-#include "host/core/faults.h"
-#include "host/core/request_log.h"
+#include "host/diagnostics/diagnostics.h"
 #include "support/dbus_names.h"
+#include "wire/value_codec.h"
 
 namespace qor::host {
 namespace {
@@ -31,15 +31,16 @@ struct BusUnref {
 
 class Service {
  public:
-  Service(const Settings& settings, BackendSetup setup, sd_event* event, sd_bus* bus)
+  Service(const Settings& settings, std::unique_ptr<Backend> backend, std::vector<Fault> faults,
+          std::span<const Route> routes, sd_event* event, sd_bus* bus)
       : settings_(settings),
         event_(event),
         bus_(bus),
-        backend_(std::move(setup.backend)),
-        dispatcher_(*backend_) {
-    auto faults = parseFaults(setup.faults);
-    if (auto* list = std::get_if<std::vector<Fault>>(&faults)) faults_ = FaultTable(*list);
-  }
+        backend_(std::move(backend)),
+        backends_(backend_->concerns()),
+        dispatcher_(backends_, routes),
+        diagnostics_(dispatcher_, std::move(faults),
+                     [this] { sd_bus_release_name(bus_, settings_.busName.c_str()); }) {}
 
   ~Service() {
     // Requests still held are not answered: the host is leaving, and its bus with it.
@@ -50,9 +51,9 @@ class Service {
   Service(const Service&) = delete;
   Service& operator=(const Service&) = delete;
 
-  std::optional<std::string> openLog() {
-    if (!settings_.log) return std::nullopt;
-    return log_.open(*settings_.log);
+  Result<Done> openLog() {
+    if (!settings_.log) return Done{};
+    return diagnostics_.openLog(*settings_.log);
   }
 
   int start() {
@@ -105,17 +106,20 @@ class Service {
   }
 
   // The answer to a call, whenever it is ready: the backend's state is saved first, so a
-  // client that has its answer finds the change in the world file.
+  // client that has its answer finds the change.
   Completion<Reply> answering(sd_bus_message* message) {
     std::shared_ptr<sd_bus_message> call(sd_bus_message_ref(message), &sd_bus_message_unref);
     return Completion<Reply>([this, call](Result<Reply> outcome) {
       if (closing_) return;
       Reply reply = std::holds_alternative<Reply>(outcome)
                         ? std::get<Reply>(std::move(outcome))
-                        : Reply::failure(std::get<HostError>(std::move(outcome)));
-      if (auto e = backend_->persist()) {
-        std::cerr << "qor-host: cannot save the world: " << *e << "\n";
-        reply = Reply::failure(failed("The host could not save its state: " + *e));
+                        : Reply::failure(std::get<Failure>(outcome));
+      if (backends_.persistence) {
+        if (auto saved = backends_.persistence->persist(); !succeeded(saved)) {
+          const auto& why = failureOf(saved)->message;
+          std::cerr << "qor-host: cannot save the world: " << why << "\n";
+          reply = Reply::failure(failed("The host could not save its state: " + why));
+        }
       }
       touch();  // SetAutoTerminate may just have changed the rule
       send(call.get(), reply);
@@ -125,42 +129,13 @@ class Service {
   void serve(sd_bus_message* message) {
     Request request;
     const bool readable = readRequest(message, request) >= 0;
-    log_.write(request);
+    diagnostics_.record(request);
     touch();  // a request that is never answered still counts as activity
     if (!readable) {
       send(message, Reply::failure(invalidArgs("The request's arguments cannot be read.")));
       return;
     }
-    Completion<Reply> done = answering(message);
-    const Fault* fault = faults_.match(dispatcher_.factsOf(request));
-    if (!fault) {
-      dispatcher_.handle(request, std::move(done));
-      return;
-    }
-    switch (fault->action) {
-      case FaultAction::kExit:
-        std::fflush(nullptr);
-        ::_exit(0);
-      case FaultAction::kHang:
-        hung_.push_back(std::move(done));  // never answered; other requests go on being served
-        return;
-      case FaultAction::kReleaseName:
-        sd_bus_release_name(bus_, settings_.busName.c_str());
-        break;
-      case FaultAction::kNone:
-        break;
-    }
-    if (fault->reply == FaultReply::kValue) {
-      done(dispatcher_.replyWithValue(request, fault->value));
-    } else if (fault->reply != FaultReply::kNone) {
-      done(dispatcher_.substituteReply(request, fault->reply));
-    } else if (fault->error || fault->action == FaultAction::kNone) {
-      done(Reply::failure(
-          fault->error ? *fault->error : std::string(error_names::kHostFailed),
-          fault->error || !fault->message.empty() ? fault->message : "The request failed."));
-    } else {
-      dispatcher_.handle(request, std::move(done));
-    }
+    diagnostics_.serve(request, answering(message));
   }
 
   void send(sd_bus_message* call, const Reply& reply) {
@@ -169,19 +144,19 @@ class Service {
       sd_bus_message* out = nullptr;
       int r = sd_bus_message_new_method_return(call, &out);
       for (const auto& v : reply.values) {
-        if (r >= 0) r = appendValue(out, v);
+        if (r >= 0) r = wire::appendValue(out, v);
       }
       if (r >= 0) r = sd_bus_send(bus_, out, nullptr);
       sd_bus_message_unref(out);
       if (r >= 0) return;
-      sendError(call, error_names::kHostFailed, "The host could not send its answer.");
+      sendError(call, contract::error_names::kHostFailed, "The host could not send its answer.");
       return;
     }
     const auto& e = *reply.error;
     if (!support::isErrorName(e.name)) {
-      sendError(call, error_names::kHostFailed, e.message);
+      sendError(call, contract::error_names::kHostFailed, e.message);
     } else if (sendError(call, e.name, e.message) < 0) {
-      sendError(call, error_names::kHostFailed, "The host could not send its answer.");
+      sendError(call, contract::error_names::kHostFailed, "The host could not send its answer.");
     }
   }
 
@@ -198,10 +173,9 @@ class Service {
   sd_event* event_;
   sd_bus* bus_;
   std::unique_ptr<Backend> backend_;
+  Backends backends_;
   Dispatcher dispatcher_;
-  FaultTable faults_;
-  RequestLog log_;
-  std::vector<Completion<Reply>> hung_;  // kept, so that they are never answered
+  Diagnostics diagnostics_;
   sd_event_source* idle_ = nullptr;
   bool closing_ = false;
 };
@@ -215,7 +189,8 @@ void keepStandardStreamsOpen() {
 
 }  // namespace
 
-int runHostService(const Settings& settings, const BackendFactory& makeBackend) {
+int runHostService(const Settings& settings, const BackendFactory& makeBackend,
+                   std::span<const Route> routes) {
   keepStandardStreamsOpen();
   // Child processes are reaped by the event loop, which needs SIGCHLD blocked; a client that
   // goes away while a guest program's pipe is written must not kill the host.
@@ -239,9 +214,14 @@ int runHostService(const Settings& settings, const BackendFactory& makeBackend) 
     return 1;
   }
   auto setup = makeBackend(loop);
-  if (auto* e = std::get_if<std::string>(&setup)) {
-    std::cerr << "qor-host: " << *e << "\n";
+  if (const auto* f = failureOf(setup)) {
+    std::cerr << "qor-host: " << f->message << "\n";
     return 1;
+  }
+  auto faults = parseFaults(std::get<BackendSetup>(setup).faults);
+  if (const auto* f = failureOf(faults)) {
+    std::cerr << "qor-host: the fault switches cannot be used: " << f->message << "\n";
+    return 64;
   }
 
   sd_bus* rawBus = nullptr;
@@ -255,10 +235,11 @@ int runHostService(const Settings& settings, const BackendFactory& makeBackend) 
   sd_event_add_signal(event.get(), nullptr, SIGTERM, nullptr, nullptr);
   sd_event_add_signal(event.get(), nullptr, SIGINT, nullptr, nullptr);
 
-  auto service = std::make_unique<Service>(settings, std::get<BackendSetup>(std::move(setup)),
-                                           event.get(), bus.get());
-  if (auto e = service->openLog()) {
-    std::cerr << "qor-host: cannot open the request log: " << *e << "\n";
+  auto service = std::make_unique<Service>(
+      settings, std::move(std::get<BackendSetup>(setup).backend),
+      std::get<std::vector<Fault>>(std::move(faults)), routes, event.get(), bus.get());
+  if (auto opened = service->openLog(); !succeeded(opened)) {
+    std::cerr << "qor-host: cannot open the request log: " << failureOf(opened)->message << "\n";
     return 1;
   }
   if (int r = service->start(); r < 0) {

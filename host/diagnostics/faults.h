@@ -6,7 +6,8 @@
 #include <variant>
 #include <vector>
 
-#include "host/core/json.h"
+#include "host/backend/json.h"
+#include "host/backend/result.h"
 
 namespace qor::host {
 
@@ -27,7 +28,8 @@ struct Fault {
   FaultAction action = FaultAction::kNone;
 };
 
-std::variant<std::vector<Fault>, std::string> parseFaults(const Json& faults);
+// The world's "faults" as switches; a list that cannot be used says which entry and why.
+Result<std::vector<Fault>> parseFaults(const Json& faults);
 
 // What fault matching needs to know of a request.
 struct RequestFacts {

@@ -1,4 +1,4 @@
-#include "host/core/bus_message.h"
+#include "host/bus/bus_message.h"
 
 #include "wire/value_codec.h"
 
@@ -16,10 +16,6 @@ int readRequest(sd_bus_message* message, Request& out) {
   const char* sender = sd_bus_message_get_sender(message);
   out.sender = sender ? sender : "";
   return wire::readValues(message, out.args);
-}
-
-int appendValue(sd_bus_message* message, const Value& value) {
-  return wire::appendValue(message, value);
 }
 
 }  // namespace qor::host

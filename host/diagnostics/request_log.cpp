@@ -1,4 +1,6 @@
-#include "host/core/request_log.h"
+#include "host/diagnostics/request_log.h"
+
+#include "host/backend/json_values.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,10 +11,10 @@ RequestLog::~RequestLog() {
   if (file_) std::fclose(file_);
 }
 
-std::optional<std::string> RequestLog::open(const std::filesystem::path& file) {
+Result<Done> RequestLog::open(const std::filesystem::path& file) {
   file_ = std::fopen(file.c_str(), "ae");
-  if (!file_) return file.string() + ": " + std::strerror(errno);
-  return std::nullopt;
+  if (!file_) return failed(file.string() + ": " + std::strerror(errno));
+  return Done{};
 }
 
 void RequestLog::write(const Request& request) {
@@ -23,8 +25,6 @@ void RequestLog::write(const Request& request) {
 }
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 // Compact JSON on one line, with a space after every ":" and ",", as people write it.
 void appendJson(std::string& out, const Json& j) {
