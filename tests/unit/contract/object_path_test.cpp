@@ -28,5 +28,34 @@ TEST(MachinePaths, ByIdAndByNameUnderTheRoot) {
   EXPECT_EQ(machinePathWithName(""), "/org/qor/Scripting1/vm/name/_");
 }
 
+TEST(PathElementTest, EscapesEveryByteButLettersAndDigits) {
+  struct Case {
+    std::string text;
+    std::string element;
+  };
+  const Case cases[] = {
+      {"", "_"},
+      {"Debian", "Debian"},
+      {"A1B2-C3", "A1B2_2dC3"},
+      {"Windows 11", "Windows_2011"},
+      {"_", "_5f"},
+      {"a/b.c", "a_2fb_2ec"},
+      {"\xC3\xA9", "_c3_a9"},  // é: each UTF-8 byte on its own
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(escapePathElement(c.text), c.element) << c.text;
+    EXPECT_EQ(unescapePathElement(c.element), c.text) << c.element;
+  }
+}
+
+TEST(PathElementTest, RefusesElementsNoTextEscapesTo) {
+  // A truncated escape, a non-hex digit, an escaped NUL and an escaped letter would each
+  // make two paths name the same machine, or none.
+  for (const char* element : {"_2", "a_", "_zz", "_00", "_41", "__", ""}) {
+    EXPECT_FALSE(unescapePathElement(element)) << element;
+  }
+  EXPECT_EQ(unescapePathElement("_2D"), "-");  // GLib reads hex digits of either case
+}
+
 }  // namespace
 }  // namespace qor::contract

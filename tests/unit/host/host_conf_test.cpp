@@ -1,4 +1,4 @@
-#include "host/core/host_conf.h"
+#include "host/settings/host_conf.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <fstream>
 #include <map>
 
-#include "host/core/settings.h"
+#include "host/settings/settings.h"
 
 namespace qor::host {
 namespace {

@@ -1,4 +1,4 @@
-#include "host/core/settings.h"
+#include "host/settings/settings.h"
 
 #include <gtest/gtest.h>
 
