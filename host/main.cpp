@@ -28,14 +28,14 @@ int main(int argc, char** argv) {
   };
   // The user's choice for a host that qorctl launches; options given here win.
   const auto conf = qor::host::readHostConf(qor::host::hostConfPath(environment));
-  if (auto* error = std::get_if<std::string>(&conf)) {
-    std::cerr << "qor-host: " << *error << "\n";
+  if (const auto* failure = qor::host::failureOf(conf)) {
+    std::cerr << "qor-host: " << failure->message << "\n";
     return 64;
   }
   auto settings =
       qor::host::parseSettings(args, environment, std::get<qor::host::HostConf>(conf));
-  if (auto* error = std::get_if<std::string>(&settings)) {
-    std::cerr << "qor-host: " << *error << "\n" << qor::host::kUsage;
+  if (const auto* failure = qor::host::failureOf(settings)) {
+    std::cerr << "qor-host: " << failure->message << "\n" << qor::host::kUsage;
     return 64;
   }
   const auto& s = std::get<qor::host::Settings>(settings);

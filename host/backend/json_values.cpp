@@ -16,7 +16,7 @@ using contract::elementsOf;
 using contract::dictionaryOf;
 using contract::textOf;
 
-using Outcome = std::variant<Value, std::string>;
+using Outcome = Result<Value>;
 
 bool isValidSignature(const std::string& s) {
   // Only what a record may carry here: a run of basic types.
@@ -59,17 +59,17 @@ Outcome integerValue(const std::string& type, const Json& v) {
     }
     break;
   }
-  return std::string("value out of range for type '" + type + "'");
+  return invalidArgs("value out of range for type '" + type + "'");
 }
 
 Outcome typedValue(const Json& typed) {
   if (typed.size() != 2 || !typed.contains("type") || !typed.contains("value") ||
       !typed["type"].is_string()) {
-    return std::string("expected {\"type\": …, \"value\": …}");
+    return invalidArgs("expected {\"type\": …, \"value\": …}");
   }
   const auto type = typed["type"].get<std::string>();
   const Json& v = typed["value"];
-  if (!isBasicSignature(type)) return std::string("'" + type + "' is not a basic D-Bus type");
+  if (!isBasicSignature(type)) return invalidArgs("'" + type + "' is not a basic D-Bus type");
   switch (type[0]) {
     case 'b':
       if (v.is_boolean()) return Value::boolean(v.get<bool>());
@@ -94,7 +94,7 @@ Outcome typedValue(const Json& typed) {
       if (v.is_number_integer()) return integerValue(type, v);
       break;
   }
-  return std::string("not a valid value of type '" + type + "'");
+  return invalidArgs("not a valid value of type '" + type + "'");
 }
 
 Outcome plainValue(const Json& v) {
@@ -108,7 +108,7 @@ Outcome plainValue(const Json& v) {
   if (v.is_number_float()) return Value{"d", v.get<double>()};
   if (v.is_string()) return Value::string(v.get<std::string>());
   if (v.is_object()) return typedValue(v);
-  return std::string("expected a boolean, number, string or {\"type\", \"value\"}");
+  return invalidArgs("expected a boolean, number, string or {\"type\", \"value\"}");
 }
 
 }  // namespace
@@ -148,36 +148,36 @@ Json codeToJson(std::uint32_t code) {
   return s;
 }
 
-std::variant<Value, std::string> recordFromJson(const Json& record) {
-  if (!record.is_object()) return std::string("a record must be a JSON object");
+Result<Value> recordFromJson(const Json& record) {
+  if (!record.is_object()) return invalidArgs("a record must be a JSON object");
   RecordBuilder builder;
   for (const auto& [key, v] : record.items()) {
     auto value = plainValue(v);
-    if (auto* error = std::get_if<std::string>(&value)) return key + ": " + *error;
+    if (const auto* f = failureOf(value)) return invalidArgs(key + ": " + f->message);
     builder.add(key, std::get<Value>(std::move(value)));
   }
   return std::move(builder).build();
 }
 
-std::variant<Value, std::string> valueFromJson(const Json& json, std::string_view signature) {
+Result<Value> valueFromJson(const Json& json, std::string_view signature) {
   const std::string type(signature);
   if (type == "a{sv}") return recordFromJson(json);
   if (type.size() > 1 && type[0] == 'a') {
-    if (!json.is_array()) return std::string("expected a JSON array for type '" + type + "'");
+    if (!json.is_array()) return invalidArgs("expected a JSON array for type '" + type + "'");
     const std::string element = type.substr(1);
     std::vector<Value> elements;
     for (const auto& item : json) {
       auto value = valueFromJson(item, element);
-      if (auto* error = std::get_if<std::string>(&value)) return *error;
+      if (const auto* f = failureOf(value)) return *f;
       elements.push_back(std::get<Value>(std::move(value)));
     }
     return Value::array(element, std::move(elements));
   }
   if (type == "u" && json.is_string()) {
     if (auto code = codeFromJson(json)) return Value::uint32(*code);
-    return std::string("'" + json.get<std::string>() + "' is no four-character code");
+    return invalidArgs("'" + json.get<std::string>() + "' is no four-character code");
   }
-  if (!isBasicSignature(type)) return std::string("no value can be given for type '" + type + "'");
+  if (!isBasicSignature(type)) return invalidArgs("no value can be given for type '" + type + "'");
   return typedValue(Json{{"type", type}, {"value", json}});
 }
 

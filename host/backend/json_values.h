@@ -7,6 +7,7 @@
 
 #include "contract/value.h"
 #include "host/backend/json.h"
+#include "host/backend/result.h"
 
 namespace qor::host {
 
@@ -20,12 +21,12 @@ Json codeToJson(std::uint32_t code);
 // integers (x, or t above the signed range), numbers with a fraction (d) and strings (s), or
 // {"type": "<basic D-Bus type>", "value": …} for any other basic type. An error names the
 // offending key.
-std::variant<contract::Value, std::string> recordFromJson(const Json& record);
+Result<contract::Value> recordFromJson(const Json& record);
 
 // A JSON value as a D-Bus value of the given complete type: booleans, numbers (range-checked),
 // strings (an object path must be valid; `u` also takes a four-character code), arrays as JSON
 // arrays, and `a{sv}` as a record (above). An error says what did not fit.
-std::variant<contract::Value, std::string> valueFromJson(const Json& json, std::string_view signature);
+Result<contract::Value> valueFromJson(const Json& json, std::string_view signature);
 
 // Natural JSON for logs and world files: a{s…} as an object, variants as their content, object
 // paths and signatures as strings, structs and other arrays as arrays.

@@ -97,8 +97,8 @@ Reply Diagnostics::replyWithValue(const Request& request, const Json& json) {
     return Reply::failure(failed("The fault's value answers a request with no result."));
   }
   auto value = valueFromJson(json, type);
-  if (auto* e = std::get_if<std::string>(&value)) {
-    return Reply::failure(failed("The fault's value is no " + std::string(type) + ": " + *e));
+  if (const auto* f = failureOf(value)) {
+    return Reply::failure(failed("The fault's value is no " + std::string(type) + ": " + f->message));
   }
   Value answer = std::get<Value>(std::move(value));
   return Reply::of({get ? Value::variant(std::move(answer)) : std::move(answer)});

@@ -15,7 +15,7 @@ std::string_view trim(std::string_view s) {
 
 }  // namespace
 
-std::variant<HostConf, std::string> parseHostConf(std::string_view text) {
+Result<HostConf> parseHostConf(std::string_view text) {
   HostConf conf;
   std::size_t lineNumber = 0;
   for (std::size_t pos = 0; pos <= text.size();) {
@@ -27,15 +27,15 @@ std::variant<HostConf, std::string> parseHostConf(std::string_view text) {
     if (line.empty() || line.front() == '#') continue;
     const std::string where = "line " + std::to_string(lineNumber) + ": ";
     const auto eq = line.find('=');
-    if (eq == std::string_view::npos) return where + "expected 'key = value'";
+    if (eq == std::string_view::npos) return invalidArgs(where + "expected 'key = value'");
     const std::string key(trim(line.substr(0, eq)));
     const std::string value(trim(line.substr(eq + 1)));
     std::optional<std::string>* slot = nullptr;
     if (key == "backend") slot = &conf.backend;
     if (key == "connect") slot = &conf.connect;
-    if (!slot) return where + "unknown key '" + key + "' (known: backend, connect)";
-    if (value.empty()) return where + "'" + key + "' needs a value";
-    if (*slot) return where + "'" + key + "' is given twice";
+    if (!slot) return invalidArgs(where + "unknown key '" + key + "' (known: backend, connect)");
+    if (value.empty()) return invalidArgs(where + "'" + key + "' needs a value");
+    if (*slot) return invalidArgs(where + "'" + key + "' is given twice");
     *slot = value;
   }
   return conf;
@@ -52,15 +52,15 @@ std::filesystem::path hostConfPath(
   return config / "qor" / "host.conf";
 }
 
-std::variant<HostConf, std::string> readHostConf(const std::filesystem::path& file) {
+Result<HostConf> readHostConf(const std::filesystem::path& file) {
   std::error_code ec;
   if (!std::filesystem::exists(file, ec) && !ec) return HostConf{};
   std::ifstream in(file, std::ios::binary);
-  if (!in) return file.string() + ": cannot be read";
+  if (!in) return invalidArgs(file.string() + ": cannot be read");
   std::ostringstream text;
   text << in.rdbuf();
   auto conf = parseHostConf(text.str());
-  if (auto* e = std::get_if<std::string>(&conf)) return file.string() + ": " + *e;
+  if (const auto* f = failureOf(conf)) return invalidArgs(file.string() + ": " + f->message);
   return conf;
 }
 

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <variant>
 
+#include "host/backend/result.h"
+
 namespace qor::host {
 
 // The user's choice of machines for a host that qorctl launches (it passes no options then):
@@ -18,7 +20,7 @@ struct HostConf {
 
 // An error message naming the line for anything else: an unknown key, a line without "=", an
 // empty value, a key given twice.
-std::variant<HostConf, std::string> parseHostConf(std::string_view text);
+Result<HostConf> parseHostConf(std::string_view text);
 
 // $XDG_CONFIG_HOME/qor/host.conf (an absolute XDG_CONFIG_HOME only), else
 // ~/.config/qor/host.conf.
@@ -26,6 +28,6 @@ std::filesystem::path hostConfPath(
     const std::function<std::optional<std::string>(const char*)>& environment);
 
 // No file: an empty HostConf. A file that cannot be read or parsed: the message, with its path.
-std::variant<HostConf, std::string> readHostConf(const std::filesystem::path& file);
+Result<HostConf> readHostConf(const std::filesystem::path& file);
 
 }  // namespace qor::host

@@ -44,7 +44,7 @@ std::filesystem::path defaultWorldPath(const Environment& environment) {
   return state / "qor-sim" / "world.json";
 }
 
-std::variant<Settings, std::string> parseSettings(const std::vector<std::string>& args,
+Result<Settings> parseSettings(const std::vector<std::string>& args,
                                                   const Environment& environment,
                                                   const HostConf& conf) {
   Settings s;
@@ -62,7 +62,7 @@ std::variant<Settings, std::string> parseSettings(const std::vector<std::string>
       arg.resize(eq);
     }
     if (arg == "--hidden" || arg == "--help" || arg == "-h") {
-      if (value) return "option " + arg + " takes no value";
+      if (value) return invalidArgs("option " + arg + " takes no value");
       (arg == "--hidden" ? s.hidden : s.help) = true;
       continue;
     }
@@ -73,9 +73,9 @@ std::variant<Settings, std::string> parseSettings(const std::vector<std::string>
     if (arg == "--log") target = &log;
     if (arg == "--bus-name") target = &busName;
     if (arg == "--idle-timeout") target = &idle;
-    if (!target) return "unknown option '" + args[i] + "'";
+    if (!target) return invalidArgs("unknown option '" + args[i] + "'");
     if (!value) {
-      if (i + 1 >= args.size()) return "option " + arg + " needs a value";
+      if (i + 1 >= args.size()) return invalidArgs("option " + arg + " needs a value");
       value = args[++i];
     }
     *target = *value;
@@ -87,10 +87,10 @@ std::variant<Settings, std::string> parseSettings(const std::vector<std::string>
   if (connect && !connect->empty()) s.connect = *connect;
   s.busName = busName && !busName->empty() ? *busName
                                            : bundleBusName(args.empty() ? std::string() : args[0]);
-  if (!support::isWellKnownBusName(s.busName)) return "'" + s.busName + "' is not a valid bus name";
+  if (!support::isWellKnownBusName(s.busName)) return invalidArgs("'" + s.busName + "' is not a valid bus name");
   if (idle && !idle->empty()) {
     auto seconds = parseSeconds(*idle);
-    if (!seconds) return "the idle timeout must be a number of seconds";
+    if (!seconds) return invalidArgs("the idle timeout must be a number of seconds");
     s.idleSeconds = *seconds;
   }
   return s;

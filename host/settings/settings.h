@@ -33,7 +33,7 @@ using Environment = std::function<std::optional<std::string>(const char* name)>;
 // QOR_SIM_IDLE_TIMEOUT), which wins over the defaults. Answers a usage error message on bad
 // options.
 // `conf` (the user's host.conf) fills in what the options leave out.
-std::variant<Settings, std::string> parseSettings(const std::vector<std::string>& args,
+Result<Settings> parseSettings(const std::vector<std::string>& args,
                                                   const Environment& environment,
                                                   const HostConf& conf = {});
 

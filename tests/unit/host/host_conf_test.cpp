@@ -11,9 +11,9 @@
 namespace qor::host {
 namespace {
 
-std::string errorOf(const std::variant<HostConf, std::string>& r) {
-  const auto* e = std::get_if<std::string>(&r);
-  return e ? *e : "no error";
+std::string errorOf(const Result<HostConf>& r) {
+  const auto* f = failureOf(r);
+  return f ? f->message : "no error";
 }
 
 TEST(HostConfTest, KeysCommentsAndBlankLines) {

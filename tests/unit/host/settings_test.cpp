@@ -51,7 +51,7 @@ TEST(SettingsTest, RefusesWhatItCannotUse) {
                                         {"qor-host", "--bus-name", "single"},
                                         {"qor-host", "--idle-timeout", "soon"},
                                         {"qor-host", "--hidden=yes"}}) {
-    EXPECT_TRUE(std::holds_alternative<std::string>(parseSettings(args, env))) << args[1];
+    EXPECT_TRUE(std::holds_alternative<Failure>(parseSettings(args, env))) << args[1];
   }
 }
 
