@@ -124,10 +124,8 @@ TEST_F(HeldRequestTest, HandlesBelongToTheConnectionThatOpenedThem) {
   EXPECT_TRUE(launcher_.launched.size() == 1u);
 }
 
-TEST(ContractCoverageTest, EveryMethodHasAHandlerAndEveryPropertyAnswers) {
-  for (const auto* method : contract::allMethods()) {
-    EXPECT_TRUE(Dispatcher::handles(*method)) << method->name;
-  }
+// Every method has its row (router_test); every property answers with its contract type.
+TEST(ContractCoverageTest, EveryPropertyAnswersWithItsType) {
   TempFolder folder;
   FakeLauncher launcher;
   Host host(worldFrom(R"({"machines": [{"id": "M1", "serialPorts": [{}]}],

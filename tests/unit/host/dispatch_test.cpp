@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "host/core/vocabulary.h"
 #include "host_test_support.h"
 
 namespace qor::host {

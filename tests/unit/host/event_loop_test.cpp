@@ -1,6 +1,6 @@
 // The host's loop: tasks posted from other threads run on the loop's thread, all of them, in
 // the order each thread posted them; timers run once unless dropped first.
-#include "host/core/event_loop.h"
+#include "host/backend/event_loop.h"
 
 #include <gtest/gtest.h>
 

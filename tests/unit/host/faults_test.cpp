@@ -1,4 +1,4 @@
-#include "host/core/faults.h"
+#include "host/diagnostics/faults.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@ using namespace testing;
 
 FaultTable tableOf(const char* json) {
   auto parsed = parseFaults(Json::parse(json));
-  if (auto* e = std::get_if<std::string>(&parsed)) ADD_FAILURE() << *e;
+  if (const auto* f = failureOf(parsed)) ADD_FAILURE() << f->message;
   return FaultTable(std::get<std::vector<Fault>>(std::move(parsed)));
 }
 
@@ -62,7 +62,7 @@ TEST(FaultTableTest, RefusesFaultsThatCannotWork) {
       R"([{"member": "Read", "value": "AA==", "error": "a.B"}])",
   };
   for (const char* c : cases) {
-    EXPECT_TRUE(std::holds_alternative<std::string>(parseFaults(Json::parse(c)))) << c;
+    EXPECT_TRUE(std::holds_alternative<Failure>(parseFaults(Json::parse(c)))) << c;
   }
 }
 

@@ -3,7 +3,6 @@
 
 #include <fstream>
 
-#include "host/core/vocabulary.h"
 #include "host/simulated/guest_files.h"
 #include "host_test_support.h"
 #include "support/base64.h"

@@ -10,13 +10,63 @@
 #include <variant>
 #include <vector>
 
-#include "host/simulated/direct_host.h"
+#include "contract/codes.h"
+#include "contract/errors.h"
+#include "contract/object_path.h"
+#include "contract/vocabulary.h"
+#include "host/backend/manual_loop.h"
+#include "host/bus/direct_host.h"
+#include "host/objects/routes.h"
+#include "host/simulated/simulated_backend.h"
 #include "host/simulated/world_json.h"
+
+namespace qor::host {
+// The contract's names, as the tests below spell them.
+namespace error_names = contract::error_names;
+using contract::code;
+using contract::escapePathElement;
+using contract::QorOpenMode;
+using contract::QorSaveOptions;
+using contract::QorStatus;
+using contract::QorStopMethod;
+using contract::QorWhence;
+using contract::Value;
+using contract::RecordBuilder;
+using contract::elementsOf;
+using contract::textOf;
+using contract::booleanOf;
+using contract::signedOf;
+using contract::uint32Of;
+using contract::dictionaryOf;
+}  // namespace qor::host
 
 namespace qor::host::testing {
 
-// The bus side and the simulated backend, answering at once.
-using Host = DirectHost;
+// The bus side and the simulated backend without a bus, answering at once.
+class Host {
+ public:
+  Host(World world, ProcessLauncher& launcher)
+      : backend_(std::move(world), launcher, loop_), direct_(backend_, loop_, objects::routes()) {}
+
+  Reply handle(const Request& request) { return direct_.handle(request); }
+  RequestFacts factsOf(const Request& request) { return direct_.diagnostics().factsOf(request); }
+  Reply substituteReply(const Request& request, FaultReply kind) {
+    return direct_.diagnostics().substituteReply(request, kind);
+  }
+  Reply replyWithValue(const Request& request, const Json& value) {
+    return direct_.diagnostics().replyWithValue(request, value);
+  }
+  bool takeChanged() { return backend_.takeChanged(); }
+  const World& world() const { return backend_.world(); }
+  bool autoTerminate() const { return direct_.autoTerminate(); }
+  Dispatcher& dispatcher() { return direct_.dispatcher(); }
+  ManualLoop& loop() { return loop_; }
+
+ private:
+  ManualLoop loop_;
+  SimulatedBackend backend_;
+  DirectHost direct_;
+};
 
 inline constexpr const char* kRoot = "/org/qor/Scripting1";
 inline constexpr const char* kVmInterface = "org.qor.Scripting1.VirtualMachine";
@@ -83,7 +133,7 @@ class FakeLauncher : public ProcessLauncher {
 
 inline World worldFrom(const char* json, std::filesystem::path folder) {
   auto w = worldFromJson(Json::parse(json), std::move(folder));
-  if (auto* e = std::get_if<std::string>(&w)) ADD_FAILURE() << *e;
+  if (const auto* f = failureOf(w)) ADD_FAILURE() << f->message;
   return std::get<World>(std::move(w));
 }
 

@@ -2,7 +2,6 @@
 
 #include <regex>
 
-#include "host/core/vocabulary.h"
 #include "host/core/arguments.h"
 #include "host/simulated/machine_copy.h"
 #include "host_test_support.h"
@@ -157,8 +156,8 @@ TEST(DuplicateTest, AcceptsOnlyTheConfigurationRecord) {
   for (const auto& c : cases) {
     auto name = duplicateName(c.properties);
     if (!c.name) {
-      ASSERT_TRUE(std::holds_alternative<HostError>(name)) << c.what;
-      EXPECT_EQ(std::get<HostError>(name).name, error_names::kInvalidArgs) << c.what;
+      ASSERT_TRUE(std::holds_alternative<Failure>(name)) << c.what;
+      EXPECT_EQ(std::get<Failure>(name).kind, HostErrorKind::invalidArgs) << c.what;
     } else {
       ASSERT_TRUE(std::holds_alternative<std::optional<std::string>>(name)) << c.what;
       EXPECT_EQ(std::get<std::optional<std::string>>(name), *c.name) << c.what;

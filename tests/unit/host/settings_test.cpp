@@ -5,7 +5,7 @@
 #include <fstream>
 #include <map>
 
-#include "host/core/request_log.h"
+#include "host/diagnostics/request_log.h"
 #include "host_test_support.h"
 
 namespace qor::host {

@@ -5,7 +5,6 @@
 #include <fstream>
 #include <set>
 
-#include "host/core/vocabulary.h"
 #include "host/simulated/default_world.h"
 #include "host_test_support.h"
 
