@@ -2,7 +2,6 @@
 
 #include <fstream>
 #include <system_error>
-#include <variant>
 
 #include "host/simulated/world_json.h"
 
@@ -67,13 +66,13 @@ Json defaultWorldJson() {
 })");
 }
 
-std::optional<std::string> createDefaultWorld(const std::filesystem::path& file) {
+Result<Done> createDefaultWorld(const std::filesystem::path& file) {
   std::error_code ec;
   std::filesystem::create_directories(file.parent_path(), ec);
-  if (ec) return file.parent_path().string() + ": " + ec.message();
+  if (ec) return failed(file.parent_path().string() + ": " + ec.message());
   auto world = worldFromJson(defaultWorldJson(), file.parent_path());
-  if (auto* e = std::get_if<std::string>(&world)) return *e;  // cannot happen: fixed text
-  if (auto e = saveWorldFile(std::get<World>(world), file)) return e;
+  if (auto* e = failureOf(world)) return *e;  // cannot happen: fixed text
+  if (auto saved = saveWorldFile(std::get<World>(world), file); failureOf(saved)) return saved;
   // A few files in the running guest, for `file pull` to find.
   const auto root = file.parent_path() / "guests" / kDebianId;
   std::filesystem::create_directories(root / "etc", ec);
@@ -83,7 +82,7 @@ std::optional<std::string> createDefaultWorld(const std::filesystem::path& file)
       << "PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nID=debian\nVERSION_ID=\"12\"\n";
   std::ofstream(root / "home" / "user" / "notes.txt")
       << "Files pushed to this guest land in " << root.string() << " on the host.\n";
-  return std::nullopt;
+  return Done{};
 }
 
 }  // namespace qor::host

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <variant>
 
-#include "host/core/unique_fd.h"
+#include "host/backend/unique_fd.h"
 
 namespace qor::host {
 

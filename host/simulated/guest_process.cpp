@@ -7,10 +7,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host/backend/process_record.h"
+#include "host/backend/unique_fd.h"
 #include "host/simulated/guest_path.h"
-#include "host/core/unique_fd.h"
-#include "support/utf8.h"
 #include "support/base64.h"
+#include "support/utf8.h"
 
 namespace qor::host {
 namespace {
@@ -38,7 +39,7 @@ std::variant<std::string, int> hostPathInGuest(const std::filesystem::path& root
   return target;
 }
 
-HostError cannotStart(const std::string& program, int error) {
+Failure cannotStart(const std::string& program, int error) {
   return failed("Cannot start '" + program + "': " + std::strerror(error) + ".");
 }
 
@@ -53,7 +54,7 @@ std::vector<std::string> programEnvironment(const std::vector<std::string>& give
   return out;
 }
 
-std::variant<std::string, HostError> locateProgram(const std::string& program,
+Result<std::string> locateProgram(const std::string& program,
                                                    const std::vector<std::string>& environment,
                                                    const std::filesystem::path& root) {
   if (program.empty()) return invalidArgs("No program was given.");
@@ -91,27 +92,27 @@ std::variant<std::string, HostError> locateProgram(const std::string& program,
   return cannotStart(program, firstError);
 }
 
-Value GuestProcess::result() {
+contract::Value GuestProcess::result() {
   if (!live) {
-    if (scripted.empty()) return RecordBuilder().build();
+    if (scripted.empty()) return contract::RecordBuilder().build();
     const auto i = std::min(nextRecord, scripted.size() - 1);
     ++nextRecord;
     return scripted[i];
   }
-  const auto state = live->snapshot();
-  RecordBuilder record;
-  record.add("hasExited", Value::boolean(state.exited));
-  if (state.exited) {
-    record.add("exitCode", Value::int64(state.exitCode));
-    record.add("outputData",
-               Value::string(base64 ? qor::support::base64Encode(state.output) : support::validText(state.output)));
-    record.add("errorData",
-               Value::string(base64 ? qor::support::base64Encode(state.error) : support::validText(state.error)));
-    // Only a stream that was cut says so; a missing key means the stream is whole.
-    if (state.outputTruncated) record.add("outputTruncated", Value::boolean(true));
-    if (state.errorTruncated) record.add("errorTruncated", Value::boolean(true));
+  const auto snapshot = live->snapshot();
+  const auto encoded = [this](const std::string& bytes) {
+    return base64 ? support::base64Encode(bytes) : support::validText(bytes);
+  };
+  ProcessState state;
+  state.exited = snapshot.exited;
+  if (snapshot.exited) {
+    state.exitCode = snapshot.exitCode;
+    state.output = encoded(snapshot.output);
+    state.error = encoded(snapshot.error);
+    state.outputTruncated = snapshot.outputTruncated;
+    state.errorTruncated = snapshot.errorTruncated;
   }
-  return std::move(record).build();
+  return processRecord(state);
 }
 
 }  // namespace qor::host

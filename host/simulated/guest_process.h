@@ -5,15 +5,20 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <variant>
 #include <vector>
 
-#include "host/core/completion.h"
-#include "host/core/loop.h"
-#include "host/core/request.h"
-#include "host/core/value.h"
+#include "contract/value.h"
+#include "host/backend/completion.h"
+#include "host/backend/loop.h"
+#include "host/backend/objects.h"
+#include "host/backend/result.h"
 
 namespace qor::host {
+
+// A guest program of the simulated host and what runs it: the launch a request asks for, the
+// running program behind a seam (real child processes, or a fake in tests), the search for the
+// file to run, and the record GetResult answers. It never blocks: a program's end is reported
+// by the loop.
 
 // What Execute asks to run, after its arguments were checked.
 struct ProgramLaunch {
@@ -50,8 +55,7 @@ class RunningProcess {
 class ProcessLauncher {
  public:
   virtual ~ProcessLauncher() = default;
-  virtual std::variant<std::unique_ptr<RunningProcess>, HostError> launch(
-      const ProgramLaunch& launch) = 0;
+  virtual Result<std::unique_ptr<RunningProcess>> launch(const ProgramLaunch& launch) = 0;
 };
 
 inline constexpr const char* kDefaultPath =
@@ -63,28 +67,28 @@ std::vector<std::string> programEnvironment(const std::vector<std::string>& give
 // The file to run for `program`: a name without "/" is searched in the PATH of `environment`,
 // a relative path with "/" lies inside the guest root, an absolute one is used as it is (the
 // simulated guest shares the host's programs).
-std::variant<std::string, HostError> locateProgram(const std::string& program,
+Result<std::string> locateProgram(const std::string& program,
                                                    const std::vector<std::string>& environment,
                                                    const std::filesystem::path& root);
 
 // A guest process of the host: a real program, or a scripted sequence of GetResult records.
 struct GuestProcess {
-  std::uint64_t machineKey = 0;
+  MachineKey machineKey = 0;
   std::unique_ptr<RunningProcess> live;
-  std::vector<Value> scripted;
+  std::vector<contract::Value> scripted;
   std::size_t nextRecord = 0;
   bool base64 = true;  // how Execute was asked to carry data
   // GetResult requests held while the program runs.
   struct Waiter {
     std::uint64_t id = 0;
-    Completion<Value> done;
+    Completion<contract::Value> done;
     std::unique_ptr<Timer> timer;
   };
   std::vector<Waiter> waiting;
 
   // The next GetResult record: the scripted ones in order, repeating the last; for a real
   // program hasExited, and once it has ended exitCode, outputData and errorData.
-  Value result();
+  contract::Value result();
   // Ended, and its last record handed out at least once.
   bool finished() const { return live ? live->exited() : nextRecord >= scripted.size(); }
 };

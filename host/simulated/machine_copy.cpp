@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <system_error>
 
-#include "host/core/vocabulary.h"
+#include "contract/codes.h"
 
 namespace qor::host {
 
@@ -38,7 +38,7 @@ Machine copyOfMachine(const Machine& source, World& world, const std::optional<s
     copy.id = newUuid(random);
   } while (world.machineById(*copy.id));
   copy.name = name ? *name : copyName(world, source.name.value_or("Virtual Machine"));
-  copy.status = code(QorStatus::stopped);
+  copy.status = contract::code(contract::QorStatus::stopped);
   copy.guestRoot.reset();
   copy.processResults.clear();
   copy.lastStart.reset();

@@ -10,6 +10,9 @@
 
 namespace qor::host {
 
+// How a machine is duplicated in the world: the copy's id, name and guest files. It never adds the
+// copy to the world; its caller does.
+
 // A fresh UUID (version 4) in upper case, in the usual 8-4-4-4-12 form.
 std::string newUuid(std::mt19937_64& random);
 

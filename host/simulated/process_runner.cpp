@@ -10,7 +10,7 @@
 #include <cstring>
 #include <utility>
 
-#include "host/core/unique_fd.h"
+#include "host/backend/unique_fd.h"
 
 namespace qor::host {
 namespace {
@@ -156,14 +156,13 @@ struct Pipe {
   }
 };
 
-HostError cannotStart(const std::string& program, int error) {
+Failure cannotStart(const std::string& program, int error) {
   return failed("Cannot start '" + program + "': " + std::strerror(error) + ".");
 }
 
 }  // namespace
 
-std::variant<std::unique_ptr<RunningProcess>, HostError> SpawnLauncher::launch(
-    const ProgramLaunch& launch) {
+Result<std::unique_ptr<RunningProcess>> SpawnLauncher::launch(const ProgramLaunch& launch) {
   Pipe in, out, err;
   for (auto* p : {&in, &out, &err}) {
     if (int e = p->open()) return cannotStart(launch.program, e);

@@ -12,8 +12,7 @@ namespace qor::host {
 class SpawnLauncher : public ProcessLauncher {
  public:
   explicit SpawnLauncher(sd_event* event) : event_(event) {}
-  std::variant<std::unique_ptr<RunningProcess>, HostError> launch(
-      const ProgramLaunch& launch) override;
+  Result<std::unique_ptr<RunningProcess>> launch(const ProgramLaunch& launch) override;
 
  private:
   sd_event* event_;

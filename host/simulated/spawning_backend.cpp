@@ -10,10 +10,10 @@
 namespace qor::host {
 namespace {
 
-std::variant<World, std::string> loadOrCreateWorld(const std::filesystem::path& file) {
+Result<World> loadOrCreateWorld(const std::filesystem::path& file) {
   std::error_code ec;
   if (!std::filesystem::exists(file, ec)) {
-    if (auto e = createDefaultWorld(file)) return *e;
+    if (auto created = createDefaultWorld(file); failureOf(created)) return *failureOf(created);
   }
   return loadWorldFile(file);
 }
@@ -34,9 +34,9 @@ class SpawningBackend : private OwnLauncher, public SimulatedBackend {
 }  // namespace
 
 BackendFactory simulatedBackend(std::filesystem::path worldFile) {
-  return [worldFile](EventLoop& loop) -> std::variant<BackendSetup, std::string> {
+  return [worldFile](EventLoop& loop) -> Result<BackendSetup> {
     auto world = loadOrCreateWorld(worldFile);
-    if (auto* e = std::get_if<std::string>(&world)) return *e;
+    if (auto* e = failureOf(world)) return *e;
     BackendSetup setup;
     setup.faults = std::get<World>(world).faults;
     setup.backend =

@@ -1,6 +1,6 @@
 #include "host/simulated/world.h"
 
-#include "host/core/object_path.h"
+#include "contract/object_path.h"
 #include "support/text_equal.h"
 
 namespace qor::host {
@@ -37,14 +37,6 @@ const Machine* World::machineByKey(std::uint64_t key) const {
   return nullptr;
 }
 
-std::string World::pathOf(const Machine& machine) const {
-  // A machine without an id, or one whose id an earlier machine shares, cannot be named by id.
-  if (machine.id && machineById(*machine.id) == &machine) {
-    return contract::machinePathWithID(*machine.id);
-  }
-  return machinePathByKey(machine.key);
-}
-
 std::filesystem::path World::guestRootOf(const Machine& machine) const {
   if (machine.guestRoot) return folder / *machine.guestRoot;
   // The default folder is named after the id, unless the id could name another folder.
@@ -53,7 +45,7 @@ std::filesystem::path World::guestRootOf(const Machine& machine) const {
                      id.find_first_not_of(
                          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
                          "0123456789.-_") == std::string::npos;
-  return folder / "guests" / (plain ? id : escapePathElement(id));
+  return folder / "guests" / (plain ? id : contract::escapePathElement(id));
 }
 
 }  // namespace qor::host

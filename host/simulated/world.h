@@ -9,10 +9,13 @@
 #include <utility>
 #include <vector>
 
-#include "host/core/backend.h"
-#include "host/core/json.h"
+#include "host/backend/json.h"
+#include "host/backend/objects.h"
 
 namespace qor::host {
+
+// The simulated host's state as the world file holds it: plain data and its lookups, shared by
+// every simulated concern. It knows nothing of requests or the bus, and never writes itself.
 
 // Every value the world file may leave out is optional: an absent value is a failed read
 // (NoValue), not a default. `extra` keeps keys the host does not know, so saving loses nothing.
@@ -87,10 +90,6 @@ struct World {
     return mutableOf(std::as_const(*this).machineByKey(key));
   }
 
-  // The path the host lists a machine under: by id, or by the host's key when the id cannot
-  // name it.
-  std::string pathOf(const Machine& machine) const;
-
   std::filesystem::path guestRootOf(const Machine& machine) const;
 
   // Must follow every change to the list of machines (an added or removed machine); ids and
@@ -110,6 +109,13 @@ struct World {
 
   // The machines are this world's own, so handing back a mutable one is sound.
   Machine* mutableOf(const Machine* m) { return const_cast<Machine*>(m); }
+};
+
+// The world the simulated concerns share, and whether a request changed it since it was last
+// written (WorldPersistence writes it then).
+struct SharedWorld {
+  World world;
+  bool changed = false;
 };
 
 }  // namespace qor::host

@@ -85,21 +85,21 @@ Json worldToJson(const World& world) {
   return out;
 }
 
-std::variant<World, std::string> loadWorldFile(const std::filesystem::path& file) {
+Result<World> loadWorldFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
-  if (!in) return file.string() + ": " + std::strerror(errno);
+  if (!in) return failed(file.string() + ": " + std::strerror(errno));
   Json json = Json::parse(in, nullptr, false);
-  if (json.is_discarded()) return file.string() + ": not valid JSON";
+  if (json.is_discarded()) return failed(file.string() + ": not valid JSON");
   auto world = worldFromJson(json, file.parent_path());
-  if (auto* e = std::get_if<std::string>(&world)) return file.string() + ": " + *e;
+  if (auto* e = failureOf(world)) return failed(file.string() + ": " + e->message);
   return world;
 }
 
-std::optional<std::string> saveWorldFile(const World& world, const std::filesystem::path& file) {
+Result<Done> saveWorldFile(const World& world, const std::filesystem::path& file) {
   const std::string text = worldToJson(world).dump(2) + "\n";
   const auto temporary = file.string() + ".tmp." + std::to_string(::getpid());
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return temporary + ": " + std::strerror(errno);
+  if (fd < 0) return failed(temporary + ": " + std::strerror(errno));
   std::size_t done = 0;
   while (done < text.size()) {
     const auto n = ::write(fd, text.data() + done, text.size() - done);
@@ -108,7 +108,7 @@ std::optional<std::string> saveWorldFile(const World& world, const std::filesyst
       const std::string error = temporary + ": " + std::strerror(errno);
       ::close(fd);
       ::unlink(temporary.c_str());
-      return error;
+      return failed(error);
     }
     done += static_cast<std::size_t>(n);
   }
@@ -116,9 +116,9 @@ std::optional<std::string> saveWorldFile(const World& world, const std::filesyst
   if (::rename(temporary.c_str(), file.c_str()) != 0) {
     const std::string error = file.string() + ": " + std::strerror(errno);
     ::unlink(temporary.c_str());
-    return error;
+    return failed(error);
   }
-  return std::nullopt;
+  return Done{};
 }
 
 }  // namespace qor::host

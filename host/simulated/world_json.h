@@ -2,23 +2,25 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
-#include <string>
-#include <variant>
 
-#include "host/core/record_json.h"
+#include "host/backend/json_values.h"
+#include "host/backend/result.h"
 #include "host/simulated/world.h"
 
 namespace qor::host {
 
-// The world described by a parsed world file, or a message naming what is wrong in it. Keys
-// are checked strictly, since a mistyped world would otherwise test something else than meant.
-std::variant<World, std::string> worldFromJson(const Json& json, std::filesystem::path folder);
+// The world file: JSON to World and back, read and written whole. It checks what a world may
+// hold and names the key that is wrong; it never decides what a request does.
+
+// The world described by a parsed world file, or a failure whose message names what is wrong in
+// it. Keys are checked strictly, since a mistyped world would otherwise test something else than
+// meant. The fault list is kept as written: the layer that acts on faults reads it.
+Result<World> worldFromJson(const Json& json, std::filesystem::path folder);
 Json worldToJson(const World& world);
 
-std::variant<World, std::string> loadWorldFile(const std::filesystem::path& file);
+Result<World> loadWorldFile(const std::filesystem::path& file);
 // Writes a temporary file beside `file` and renames it over, so a reader never sees half a
-// world. Answers an error message, or nullopt.
-std::optional<std::string> saveWorldFile(const World& world, const std::filesystem::path& file);
+// world.
+Result<Done> saveWorldFile(const World& world, const std::filesystem::path& file);
 
 }  // namespace qor::host

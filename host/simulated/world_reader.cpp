@@ -2,8 +2,7 @@
 
 #include <limits>
 
-#include "host/core/faults.h"
-#include "host/core/record_json.h"
+#include "host/backend/json_values.h"
 
 namespace qor::host {
 namespace {
@@ -18,7 +17,7 @@ class Reader {
   template <class T, class Convert>
   void read(const char* key, std::optional<T>& out, Convert convert, const char* expected) {
     known_.push_back(key);
-    if (!error_.empty() || !object_.contains(key)) return;
+    if (!ok() || !object_.contains(key)) return;
     const Json& v = object_[key];
     if (auto converted = convert(v)) {
       out = std::move(*converted);
@@ -86,7 +85,11 @@ class Reader {
   void fail(const std::string& message) {
     if (error_.empty()) error_ = where_ + ": " + message;
   }
-  const std::string& error() const { return error_; }
+  bool ok() const { return error_.empty(); }
+  Result<Done> outcome() const {
+    if (error_.empty()) return Done{};
+    return failed(error_);
+  }
   const std::string& where() const { return where_; }
 
  private:
@@ -100,27 +103,27 @@ std::string itemName(const std::string& list, std::size_t i) {
   return list + "[" + std::to_string(i) + "]";
 }
 
-std::string readSerialPort(const Json& json, const std::string& where, SerialPort& port) {
+Result<Done> readSerialPort(const Json& json, const std::string& where, SerialPort& port) {
   Reader r(json, where);
   r.integer("id", port.id);
   r.code("interface", port.interface);
   r.text("address", port.address);
   r.integer("port", port.port);
   port.extra = r.extra();
-  return r.error();
+  return r.outcome();
 }
 
-std::string readLifecycleRecords(Reader& r, Machine& m) {
+Result<Done> readLifecycleRecords(Reader& r, Machine& m) {
   if (const Json* start = r.raw("lastStart")) {
     if (!start->is_object() || !start->value("saving", Json()).is_boolean() ||
         !start->value("recovery", Json()).is_boolean()) {
-      return r.where() + ": lastStart: expected {\"saving\": bool, \"recovery\": bool}";
+      return failed(r.where() + ": lastStart: expected {\"saving\": bool, \"recovery\": bool}");
     }
     m.lastStart = StartRecord{(*start)["saving"].get<bool>(), (*start)["recovery"].get<bool>()};
   }
   if (const Json* suspend = r.raw("lastSuspend")) {
     if (!suspend->is_object() || !suspend->value("saving", Json()).is_boolean()) {
-      return r.where() + ": lastSuspend: expected {\"saving\": bool}";
+      return failed(r.where() + ": lastSuspend: expected {\"saving\": bool}");
     }
     m.lastSuspendSaving = (*suspend)["saving"].get<bool>();
   }
@@ -128,59 +131,63 @@ std::string readLifecycleRecords(Reader& r, Machine& m) {
     const auto method = stop->is_object() && stop->contains("method")
                             ? codeFromJson((*stop)["method"])
                             : std::nullopt;
-    if (!method) return r.where() + ": lastStop: expected {\"method\": code}";
+    if (!method) return failed(r.where() + ": lastStop: expected {\"method\": code}");
     m.lastStopMethod = method;
   }
-  return {};
+  return Done{};
 }
 
-std::string readMachine(const Json& json, const std::string& where, Machine& m) {
+Result<Done> readMachine(const Json& json, const std::string& where, Machine& m) {
   Reader r(json, where);
   r.text("id", m.id);
   r.text("name", m.name);
   r.code("status", m.status);
   r.code("backend", m.backend);
   r.text("guestRoot", m.guestRoot);
-  if (!r.error().empty()) return r.error();
+  if (!r.ok()) return r.outcome();
   if (const Json* ips = r.raw("ipAddresses")) {
-    if (!ips->is_array()) return where + ": ipAddresses: expected an array of strings";
+    if (!ips->is_array()) return failed(where + ": ipAddresses: expected an array of strings");
     m.ipAddresses.emplace();
     for (const auto& ip : *ips) {
-      if (!ip.is_string()) return where + ": ipAddresses: expected an array of strings";
+      if (!ip.is_string()) return failed(where + ": ipAddresses: expected an array of strings");
       m.ipAddresses->push_back(ip.get<std::string>());
     }
   }
   if (const Json* ports = r.raw("serialPorts")) {
-    if (!ports->is_array()) return where + ": serialPorts: expected an array";
+    if (!ports->is_array()) return failed(where + ": serialPorts: expected an array");
     m.serialPorts.emplace();
     for (std::size_t i = 0; i < ports->size(); ++i) {
       SerialPort port;
-      if (auto e = readSerialPort((*ports)[i], itemName(where + ".serialPorts", i), port);
-          !e.empty()) {
-        return e;
+      if (auto read = readSerialPort((*ports)[i], itemName(where + ".serialPorts", i), port);
+          failureOf(read)) {
+        return read;
       }
       m.serialPorts->push_back(std::move(port));
     }
   }
   if (const Json* results = r.raw("processResults")) {
-    if (!results->is_array()) return where + ": processResults: expected an array of arrays";
+    if (!results->is_array()) {
+      return failed(where + ": processResults: expected an array of arrays");
+    }
     for (std::size_t i = 0; i < results->size(); ++i) {
       const Json& sequence = (*results)[i];
       const auto seqWhere = itemName(where + ".processResults", i);
-      if (!sequence.is_array()) return seqWhere + ": expected an array of records";
+      if (!sequence.is_array()) return failed(seqWhere + ": expected an array of records");
       for (std::size_t k = 0; k < sequence.size(); ++k) {
         auto record = recordFromJson(sequence[k]);
-        if (auto* e = std::get_if<std::string>(&record)) return itemName(seqWhere, k) + ": " + *e;
+        if (auto* e = std::get_if<std::string>(&record)) {
+          return failed(itemName(seqWhere, k) + ": " + *e);
+        }
       }
       m.processResults.push_back(sequence);
     }
   }
-  if (auto e = readLifecycleRecords(r, m); !e.empty()) return e;
+  if (auto records = readLifecycleRecords(r, m); failureOf(records)) return records;
   m.extra = r.extra();
-  return {};
+  return Done{};
 }
 
-std::string readUsbDevice(const Json& json, const std::string& where, UsbDevice& d) {
+Result<Done> readUsbDevice(const Json& json, const std::string& where, UsbDevice& d) {
   Reader r(json, where);
   r.integer("id", d.id);
   r.text("name", d.name);
@@ -189,49 +196,50 @@ std::string readUsbDevice(const Json& json, const std::string& where, UsbDevice&
   r.integer("vendorId", d.vendorId);
   r.integer("productId", d.productId);
   if (const Json* to = r.raw("connectedTo"); to && !to->is_null()) {
-    if (!to->is_string()) return where + ": connectedTo: expected a machine id or null";
+    if (!to->is_string()) return failed(where + ": connectedTo: expected a machine id or null");
     d.connectedTo = to->get<std::string>();
   }
   d.extra = r.extra();
-  return r.error();
+  return r.outcome();
 }
 
-std::string readWindow(const Json& json, const std::string& where, Window& w) {
+Result<Done> readWindow(const Json& json, const std::string& where, Window& w) {
   Reader r(json, where);
   r.text("name", w.name);
   r.flag("visible", w.visible);
   w.extra = r.extra();
-  return r.error();
+  return r.outcome();
 }
 
 template <class T, class ReadOne>
-std::string readList(const Json& json, const char* key, std::vector<T>& out, ReadOne readOne) {
-  if (!json.contains(key)) return {};
+Result<Done> readList(const Json& json, const char* key, std::vector<T>& out, ReadOne readOne) {
+  if (!json.contains(key)) return Done{};
   const Json& list = json[key];
-  if (!list.is_array()) return std::string(key) + ": expected an array";
+  if (!list.is_array()) return failed(std::string(key) + ": expected an array");
   for (std::size_t i = 0; i < list.size(); ++i) {
     T item;
-    if (auto e = readOne(list[i], itemName(key, i), item); !e.empty()) return e;
+    if (auto read = readOne(list[i], itemName(key, i), item); failureOf(read)) return read;
     out.push_back(std::move(item));
   }
-  return {};
+  return Done{};
 }
 
 }  // namespace
 
-std::variant<World, std::string> worldFromJson(const Json& json, std::filesystem::path folder) {
-  if (!json.is_object()) return std::string("the world must be a JSON object");
+Result<World> worldFromJson(const Json& json, std::filesystem::path folder) {
+  if (!json.is_object()) return failed("the world must be a JSON object");
   World world;
   world.folder = std::move(folder);
-  if (auto e = readList(json, "machines", world.machines, readMachine); !e.empty()) return e;
-  if (auto e = readList(json, "usbDevices", world.usbDevices, readUsbDevice); !e.empty()) return e;
-  if (auto e = readList(json, "windows", world.windows, readWindow); !e.empty()) return e;
-  if (json.contains("faults")) {
-    world.faults = json["faults"];
-    if (auto parsed = parseFaults(world.faults); std::holds_alternative<std::string>(parsed)) {
-      return std::get<std::string>(parsed);
-    }
+  if (auto read = readList(json, "machines", world.machines, readMachine); failureOf(read)) {
+    return std::get<Failure>(std::move(read));
   }
+  if (auto read = readList(json, "usbDevices", world.usbDevices, readUsbDevice); failureOf(read)) {
+    return std::get<Failure>(std::move(read));
+  }
+  if (auto read = readList(json, "windows", world.windows, readWindow); failureOf(read)) {
+    return std::get<Failure>(std::move(read));
+  }
+  if (json.contains("faults")) world.faults = json["faults"];
   for (auto& m : world.machines) m.key = world.newKey();
   for (auto& w : world.windows) w.key = world.newWindowKey();
   for (const auto& [key, v] : json.items()) {

@@ -19,6 +19,7 @@
 #include "host/objects/routes.h"
 #include "host/simulated/simulated_backend.h"
 #include "host/simulated/world_json.h"
+#include "tests/unit/simulated/simulated_test_support.h"
 
 namespace qor::host {
 // The contract's names, as the tests below spell them.
@@ -100,66 +101,11 @@ inline std::string errorName(const Reply& reply) {
   return reply.error ? reply.error->name : "";
 }
 
-// Programs are never really started through this one; it answers what a test tells it to.
-class FakeLauncher : public ProcessLauncher {
- public:
-  struct Fake : RunningProcess {
-    ProcessSnapshot state;
-    std::function<void()> onExit;
-    ProcessSnapshot snapshot() const override { return state; }
-    bool exited() const override { return state.exited; }
-    void whenExited(std::function<void()> callback) override { onExit = std::move(callback); }
-    // The program ends now, as the event loop would see it.
-    void finish(ProcessSnapshot end) {
-      state = std::move(end);
-      state.exited = true;
-      if (auto c = std::exchange(onExit, nullptr)) c();
-    }
-  };
-  std::variant<std::unique_ptr<RunningProcess>, HostError> launch(
-      const ProgramLaunch& launch) override {
-    launched.push_back(launch);
-    if (failWith) return *failWith;
-    auto p = std::make_unique<Fake>();
-    p->state = next;
-    started.push_back(p.get());
-    return std::unique_ptr<RunningProcess>(std::move(p));
-  }
-  std::vector<ProgramLaunch> launched;
-  std::vector<Fake*> started;  // owned by the host; valid while it keeps the process
-  ProcessSnapshot next{true, 0, "", ""};
-  std::optional<HostError> failWith;
-};
-
-inline World worldFrom(const char* json, std::filesystem::path folder) {
-  auto w = worldFromJson(Json::parse(json), std::move(folder));
-  if (const auto* f = failureOf(w)) ADD_FAILURE() << f->message;
-  return std::get<World>(std::move(w));
-}
-
 inline std::string vmById(const std::string& id) {
   return contract::machinePathWithID(id);
 }
 inline std::string vmByName(const std::string& name) {
   return std::string(kRoot) + "/vm/name/" + escapePathElement(name);
 }
-
-// A fresh folder under the test's temporary directory, removed afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "qor-host-test-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 }  // namespace qor::host::testing

@@ -1,4 +1,4 @@
-#include "host/simulated/guest_files.h"
+#include "host/simulated/open_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,14 +7,19 @@
 #include <cstring>
 #include <system_error>
 
+#include "contract/codes.h"
 #include "host/simulated/guest_path.h"
-#include "support/utf8.h"
 #include "support/base64.h"
+#include "support/utf8.h"
 
 namespace qor::host {
 namespace {
 
-std::variant<std::int64_t, HostError> startPosition(const OpenGuestFile& file, std::int64_t offset,
+using contract::code;
+using contract::QorOpenMode;
+using contract::QorWhence;
+
+Result<std::int64_t> startPosition(const OpenGuestFile& file, std::int64_t offset,
                                                     std::uint32_t whence) {
   if (whence != code(QorWhence::current)) {
     return invalidArgs("The only origin of an offset is the current position ('CuRr').");
@@ -26,16 +31,15 @@ std::variant<std::int64_t, HostError> startPosition(const OpenGuestFile& file, s
   return start;
 }
 
-HostError ioFailure(const char* what, int error) {
+Failure ioFailure(const char* what, int error) {
   return failed(std::string(what) + ": " + std::strerror(error) + ".");
 }
 
 }  // namespace
 
-std::variant<std::uint64_t, HostError> GuestFiles::open(std::uint64_t machineKey,
-                                                        const std::filesystem::path& root,
-                                                        const std::string& guestPath,
-                                                        std::uint32_t mode, bool updating) {
+Result<GuestHandle> OpenFiles::open(MachineKey machineKey, const std::filesystem::path& root,
+                                    const std::string& guestPath, std::uint32_t mode,
+                                    bool updating) {
   if (mode != code(QorOpenMode::reading) && mode != code(QorOpenMode::writing)) {
     return invalidArgs("The open mode must be 'OpRo' (reading) or 'OpWo' (writing).");
   }
@@ -59,7 +63,7 @@ std::variant<std::uint64_t, HostError> GuestFiles::open(std::uint64_t machineKey
   if (!reading && !updating && ::ftruncate(fd.get(), 0) != 0) {
     return ioFailure(what.c_str(), errno);
   }
-  const std::uint64_t number = next_++;
+  const GuestHandle number = next_++;
   OpenGuestFile& file = files_[number];
   file.machineKey = machineKey;
   file.fd = std::move(fd);
@@ -68,33 +72,33 @@ std::variant<std::uint64_t, HostError> GuestFiles::open(std::uint64_t machineKey
   return number;
 }
 
-OpenGuestFile* GuestFiles::find(std::uint64_t number, std::uint64_t machineKey) {
+OpenGuestFile* OpenFiles::find(GuestHandle number, MachineKey machineKey) {
   auto it = files_.find(number);
   if (it == files_.end() || it->second.machineKey != machineKey) return nullptr;
   return &it->second;
 }
 
-void GuestFiles::closeAllOf(std::uint64_t machineKey) {
+void OpenFiles::closeAllOf(MachineKey machineKey) {
   std::erase_if(files_, [&](const auto& entry) { return entry.second.machineKey == machineKey; });
 }
 
-std::vector<std::uint64_t> GuestFiles::numbersOf(std::uint64_t machineKey) const {
-  std::vector<std::uint64_t> out;
+std::vector<GuestHandle> OpenFiles::numbersOf(MachineKey machineKey) const {
+  std::vector<GuestHandle> out;
   for (const auto& [number, file] : files_) {
     if (file.machineKey == machineKey) out.push_back(number);
   }
   return out;
 }
 
-Reply GuestFiles::read(OpenGuestFile& file, std::int64_t offset, std::uint32_t whence,
-                       std::int64_t length, bool base64) {
-  if (!file.readable) return Reply::failure(invalidState("The file is not open for reading."));
+Result<std::string> OpenFiles::read(OpenGuestFile& file, std::int64_t offset,
+                                    std::uint32_t whence, std::int64_t length, bool base64) {
+  if (!file.readable) return invalidState("The file is not open for reading.");
   if (length < 0 || length > kMaxReadLength) {
-    return Reply::failure(invalidArgs("The length must be between 0 and " +
-                                      std::to_string(kMaxReadLength) + " bytes."));
+    return invalidArgs("The length must be between 0 and " + std::to_string(kMaxReadLength) +
+                       " bytes.");
   }
   auto start = startPosition(file, offset, whence);
-  if (auto* e = std::get_if<HostError>(&start)) return Reply::failure(*e);
+  if (auto* e = failureOf(start)) return *e;
   const std::int64_t at = std::get<std::int64_t>(start);
   std::string bytes(static_cast<std::size_t>(length), '\0');
   std::size_t got = 0;
@@ -102,7 +106,7 @@ Reply GuestFiles::read(OpenGuestFile& file, std::int64_t offset, std::uint32_t w
     const auto n = ::pread(file.fd.get(), bytes.data() + got, bytes.size() - got,
                            static_cast<off_t>(at + static_cast<std::int64_t>(got)));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Reply::failure(ioFailure("Cannot read the guest file", errno));
+    if (n < 0) return ioFailure("Cannot read the guest file", errno);
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
   }
@@ -111,24 +115,24 @@ Reply GuestFiles::read(OpenGuestFile& file, std::int64_t offset, std::uint32_t w
     bool complete = true;
     const auto usable = support::textPrefixLength(bytes, complete);
     if (!complete || (usable == 0 && !bytes.empty())) {
-      return Reply::failure(failed("The file holds bytes that are not text; read it as base64."));
+      return failed("The file holds bytes that are not text; read it as base64.");
     }
     bytes.resize(usable);
   }
   file.position = at + static_cast<std::int64_t>(bytes.size());
-  return Reply::of(Value::string(base64 ? qor::support::base64Encode(bytes) : std::move(bytes)));
+  return base64 ? support::base64Encode(bytes) : std::move(bytes);
 }
 
-Reply GuestFiles::write(OpenGuestFile& file, const std::string& data, std::int64_t offset,
-                        std::uint32_t whence, bool base64) {
-  if (!file.writable) return Reply::failure(invalidState("The file is not open for writing."));
+Result<Done> OpenFiles::write(OpenGuestFile& file, const std::string& data, std::int64_t offset,
+                              std::uint32_t whence, bool base64) {
+  if (!file.writable) return invalidState("The file is not open for writing.");
   auto start = startPosition(file, offset, whence);
-  if (auto* e = std::get_if<HostError>(&start)) return Reply::failure(*e);
+  if (auto* e = failureOf(start)) return *e;
   const std::int64_t at = std::get<std::int64_t>(start);
   std::optional<std::string> decoded;
   if (base64) {
-    decoded = qor::support::base64Decode(data);
-    if (!decoded) return Reply::failure(invalidArgs("The data is not valid base64 text."));
+    decoded = support::base64Decode(data);
+    if (!decoded) return invalidArgs("The data is not valid base64 text.");
   }
   const std::string& bytes = base64 ? *decoded : data;
   std::size_t done = 0;
@@ -136,11 +140,11 @@ Reply GuestFiles::write(OpenGuestFile& file, const std::string& data, std::int64
     const auto n = ::pwrite(file.fd.get(), bytes.data() + done, bytes.size() - done,
                             static_cast<off_t>(at + static_cast<std::int64_t>(done)));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Reply::failure(ioFailure("Cannot write the guest file", errno));
+    if (n < 0) return ioFailure("Cannot write the guest file", errno);
     done += static_cast<std::size_t>(n);
   }
   file.position = at + static_cast<std::int64_t>(bytes.size());
-  return Reply::ok();
+  return Done{};
 }
 
 }  // namespace qor::host

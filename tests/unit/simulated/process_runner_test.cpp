@@ -1,3 +1,5 @@
+#include "host/simulated/process_runner.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -5,9 +7,8 @@
 #include <chrono>
 #include <fstream>
 
-#include "host/simulated/process_runner.h"
-#include "host_test_support.h"
-#include "support/base64.h"
+#include "contract/errors.h"
+#include "simulated_test_support.h"
 
 namespace qor::host {
 namespace {
@@ -40,14 +41,14 @@ class SpawnTest : public ::testing::Test {
     s.input = std::move(input);
     s.root = folder_.path();
     auto found = locateProgram(s.program, s.environment, s.root);
-    if (auto* e = std::get_if<HostError>(&found)) ADD_FAILURE() << e->message;
+    if (auto* e = failureOf(found)) ADD_FAILURE() << e->message;
     if (auto* p = std::get_if<std::string>(&found)) s.executable = *p;
     return s;
   }
 
   ProcessSnapshot run(const ProgramLaunch& s) {
     auto launched = launcher_->launch(s);
-    if (auto* e = std::get_if<HostError>(&launched)) {
+    if (auto* e = failureOf(launched)) {
       ADD_FAILURE() << e->message;
       return {};
     }
@@ -107,16 +108,16 @@ TEST_F(SpawnTest, FindsProgramsByTheirKindOfPath) {
   EXPECT_TRUE(std::holds_alternative<std::string>(locateProgram("tool", env, root)));
   for (const char* missing : {"no-such-program", "../../bin/sh", "bin"}) {
     auto found = locateProgram(missing, programEnvironment({}), root);
-    ASSERT_TRUE(std::holds_alternative<HostError>(found)) << missing;
-    EXPECT_EQ(std::get<HostError>(found).name, error_names::kHostFailed);
+    ASSERT_TRUE(failureOf(found)) << missing;
+    EXPECT_EQ(failureOf(found)->errorName(), contract::error_names::kHostFailed);
   }
   auto notFound = launcher_->launch([&] {
     ProgramLaunch s = launchOf("/bin/echo", {});
     s.executable = (root / "nothing-here").string();
     return s;
   }());
-  ASSERT_TRUE(std::holds_alternative<HostError>(notFound));
-  EXPECT_NE(std::get<HostError>(notFound).message.find("No such file"), std::string::npos);
+  ASSERT_TRUE(failureOf(notFound));
+  EXPECT_NE(failureOf(notFound)->message.find("No such file"), std::string::npos);
 }
 
 TEST_F(SpawnTest, DroppingARunningProgramEndsIt) {
@@ -139,84 +140,6 @@ TEST_F(SpawnTest, AStreamCutAtTheCaptureLimitSaysSo) {
   EXPECT_FALSE(state.outputTruncated);
   EXPECT_EQ(state.error.size(), kMaxCapturedBytes);
   EXPECT_TRUE(state.errorTruncated);
-}
-
-TEST(ExecuteTest, ScriptedResultsAnswerInOrderRepeatingTheLast) {
-  TempFolder folder;
-  FakeLauncher launcher;
-  Host host(worldFrom(R"({"machines": [{"id": "M1", "status": "StSc", "processResults": [
-                [{"hasExited": false}, {"hasExited": true, "exitCode": 3, "outputData": "aGk="}],
-                [{"exitCode": {"type": "i", "value": -1}}]]}]})",
-                      folder.path()),
-            launcher);
-  auto execute = [&](const char* input = "") {
-    return host.handle(
-        call(vmById("M1"), kVmInterface, "Execute",
-             {Value::string("prog"), Value::stringArray({"a"}), Value::stringArray({}),
-              Value::string(input), Value::boolean(true), Value::boolean(true)}));
-  };
-  auto results = [&](const std::string& process, int n) {
-    std::vector<Value> out;
-    for (int i = 0; i < n; ++i) {
-      out.push_back(
-          answer(host.handle(call(process, "org.qor.Scripting1.GuestProcess", "GetResult"))));
-    }
-    return out;
-  };
-  EXPECT_EQ(errorName(execute("%%%")), error_names::kInvalidArgs);
-  const std::string first = *textOf(answer(execute()));
-  EXPECT_TRUE(host.takeChanged());  // the sequence is used up, and saved so
-  const auto r = results(first, 3);
-  EXPECT_EQ(toJson(r[0]), Json::parse(R"({"hasExited": false})"));
-  EXPECT_EQ(toJson(r[1]),
-            Json::parse(R"({"hasExited": true, "exitCode": 3, "outputData": "aGk="})"));
-  EXPECT_EQ(toJson(r[2]), toJson(r[1]));
-  EXPECT_EQ(r[1].signature, "a{sv}");
-
-  const std::string second = *textOf(answer(execute()));
-  EXPECT_EQ(results(second, 1)[0].signature, "a{sv}");
-  EXPECT_TRUE(host.world().machines[0].processResults.empty());
-  EXPECT_TRUE(launcher.launched.empty());
-
-  // Without a script the program really runs (here: the fake launcher is asked).
-  launcher.next = {true, 5, "out", "err"};
-  const std::string third = *textOf(answer(host.handle(
-      call(vmById("M1"), kVmInterface, "Execute",
-           {Value::string("/bin/true"), Value::stringArray({}), Value::stringArray({"A=1"}),
-            Value::string(qor::support::base64Encode("in")), Value::boolean(true), Value::boolean(true)}))));
-  ASSERT_EQ(launcher.launched.size(), 1u);
-  EXPECT_EQ(launcher.launched[0].input, "in");
-  EXPECT_EQ(launcher.launched[0].environment,
-            (std::vector<std::string>{"A=1", std::string("PATH=") + kDefaultPath}));
-  EXPECT_EQ(launcher.launched[0].root, folder.path() / "guests" / "M1");
-  EXPECT_EQ(toJson(results(third, 1)[0]),
-            Json::parse(R"({"hasExited": true, "exitCode": 5, "outputData": "b3V0",
-                            "errorData": "ZXJy"})"));
-}
-
-TEST(ExecuteTest, KeepsTheNewestFinishedProcesses) {
-  TempFolder folder;
-  FakeLauncher launcher;
-  Host host(worldFrom(R"({"machines": [{"id": "M1", "status": "StSc"}]})", folder.path()),
-            launcher);
-  auto execute = [&] {
-    return *textOf(answer(host.handle(
-        call(vmById("M1"), kVmInterface, "Execute",
-             {Value::string("/bin/true"), Value::stringArray({}), Value::stringArray({}),
-              Value::string(""), Value::boolean(true), Value::boolean(true)}))));
-  };
-  auto alive = [&](const std::string& process) {
-    return !host.handle(call(process, "org.qor.Scripting1.GuestProcess", "GetResult")).error;
-  };
-  launcher.next.exited = false;
-  const std::string running = execute();
-  launcher.next.exited = true;
-  const std::string oldest = execute();
-  for (std::size_t i = 0; i < kMaxFinishedProcesses; ++i) execute();
-  const std::string newest = execute();
-  EXPECT_TRUE(alive(running));  // a running program is never forgotten
-  EXPECT_FALSE(alive(oldest));
-  EXPECT_TRUE(alive(newest));
 }
 
 }  // namespace

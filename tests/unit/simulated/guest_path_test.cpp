@@ -7,7 +7,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "host_test_support.h"
+#include "simulated_test_support.h"
 
 namespace qor::host {
 namespace {

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/backend/backend.h"
+
+namespace qor::host::conformance {
+
+// What the conformance suite asks of a backend under test. A fixture builds the backend on a
+// fixed world it describes, and runs its loop; the suite drives only the concern interfaces in
+// the Backends bundle, and skips a concern the bundle leaves out.
+//
+// Adding a backend is one file: a BackendFixture subclass and an INSTANTIATE_TEST_SUITE_P line
+// (see simulated_conformance_test.cpp).
+
+struct MachineFacts {
+  std::string id;
+  std::string name;
+};
+
+// The machines the fixture's world starts with, and what the backend does with them today.
+struct WorldFacts {
+  MachineFacts running;  // started
+  MachineFacts stopped;
+  std::optional<MachineFacts> paused;
+  std::optional<MachineFacts> secondRunning;  // started too: a device's other claimant
+  std::vector<std::string> listOrder;         // the ids of all machines, in list order
+  // Names that find a machine although written otherwise (another canonical form, or a name
+  // two machines share, which finds the first): {text looked up, id found}.
+  std::vector<std::pair<std::string, std::string>> equivalentNames;
+  bool idsInAnyCase = false;  // an id in other letter case finds its machine
+  bool guestAnswers = false;  // the running machine's guest serves files and programs
+};
+
+class BackendFixture {
+ public:
+  virtual ~BackendFixture() = default;
+  // A fresh backend on the fixed world; the previous one, if any, is dropped first. The
+  // pointers stay valid until the next make() or the fixture's end.
+  virtual Backends make() = 0;
+  // Runs the loop until every completion due has fired (timers included).
+  virtual void settle() = 0;
+  virtual const WorldFacts& facts() const = 0;
+};
+
+struct BackendCase {
+  std::string name;  // the instantiation's suffix
+  std::function<std::unique_ptr<BackendFixture>()> makeFixture;
+};
+
+inline void PrintTo(const BackendCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+inline std::string caseName(const ::testing::TestParamInfo<BackendCase>& info) {
+  return info.param.name;
+}
+
+class BackendConformance : public ::testing::TestWithParam<BackendCase> {
+ protected:
+  void SetUp() override { fixture_ = GetParam().makeFixture(); }
+  void TearDown() override { fixture_.reset(); }
+
+  BackendFixture& fixture() { return *fixture_; }
+  const WorldFacts& facts() { return fixture_->facts(); }
+
+ private:
+  std::unique_ptr<BackendFixture> fixture_;
+};
+
+}  // namespace qor::host::conformance
