@@ -111,7 +111,7 @@ void GuestSandbox::checkConfined() const {
   }
 }
 
-std::variant<std::unique_ptr<host::RunningProcess>, host::HostError> EchoLauncher::launch(
+host::Result<std::unique_ptr<host::RunningProcess>> EchoLauncher::launch(
     const host::ProgramLaunch& launch) {
   if (launch.arguments.size() == 1 && launch.arguments[0] == "fail") {
     return host::failed("The program cannot start.");
@@ -126,7 +126,7 @@ std::variant<std::unique_ptr<host::RunningProcess>, host::HostError> EchoLaunche
 
 host::World fixtureWorld(const fs::path& folder) {
   auto world = host::worldFromJson(host::Json::parse(kWorld), folder);
-  if (auto* e = std::get_if<std::string>(&world)) fail("the world is refused", *e);
+  if (const auto* f = host::failureOf(world)) fail("the world is refused", f->message);
   return std::get<host::World>(std::move(world));
 }
 

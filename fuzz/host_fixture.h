@@ -35,7 +35,7 @@ class GuestSandbox {
 // any bytes may come out of a guest), or is still running.
 class EchoLauncher : public host::ProcessLauncher {
  public:
-  std::variant<std::unique_ptr<host::RunningProcess>, host::HostError> launch(
+  host::Result<std::unique_ptr<host::RunningProcess>> launch(
       const host::ProgramLaunch& launch) override;
 };
 

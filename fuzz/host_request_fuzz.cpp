@@ -19,14 +19,17 @@
 #include "fuzz/checks.h"
 #include "fuzz/host_fixture.h"
 #include "fuzz/request_decoder.h"
-#include "host/simulated/direct_host.h"
+#include "host/backend/manual_loop.h"
+#include "host/bus/direct_host.h"
+#include "host/objects/routes.h"
+#include "host/simulated/simulated_backend.h"
 
 namespace {
 
 using qor::fuzz::check;
 using qor::host::Reply;
 using qor::host::Request;
-using qor::host::Value;
+using qor::contract::Value;
 
 constexpr std::string_view kSeparator = "\xa5\xa5";
 
@@ -126,6 +129,15 @@ bool touchesGuestFiles(const Request& request) {
   return kMembers.contains(request.member);
 }
 
+// The simulated backend behind the host's layers, without a bus.
+struct FuzzedHost {
+  FuzzedHost(qor::host::World world, qor::host::ProcessLauncher& launcher)
+      : backend(std::move(world), launcher, loop), direct(backend, loop, qor::host::objects::routes()) {}
+  qor::host::ManualLoop loop;
+  qor::host::SimulatedBackend backend;
+  qor::host::DirectHost direct;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -137,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   if (touched) sandbox.reset();
   touched = false;
-  qor::host::DirectHost host(world, launcher);
+  FuzzedHost host(world, launcher);
   qor::fuzz::Vocabulary vocabulary = known;
   // Each request comes from its own slice, the slices separated by kSeparator, so a change to
   // one request leaves the others as they were and inputs combine request by request.
@@ -151,14 +163,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Request request = qor::fuzz::decodeRequest(in, vocabulary);
     touched = touched || touchesGuestFiles(request);
     // The fault table looks at every request before it is handled.
-    (void)host.factsOf(request);
-    const Reply reply = host.handle(request);
+    (void)host.direct.diagnostics().factsOf(request);
+    const Reply reply = host.direct.handle(request);
     checkReply(request, reply);
     for (const auto& v : reply.values) qor::fuzz::collectObjectPaths(v, vocabulary);
     for (const auto kind : {qor::host::FaultReply::kWrongType, qor::host::FaultReply::kNoObject}) {
-      for (const auto& v : host.substituteReply(request, kind).values) checkWellFormed(v);
+      for (const auto& v : host.direct.diagnostics().substituteReply(request, kind).values) checkWellFormed(v);
     }
-    (void)host.takeChanged();
+    (void)host.backend.takeChanged();
   }
   if (touched) sandbox.checkConfined();
   return 0;

@@ -6,14 +6,15 @@
 #include <string_view>
 
 #include "fuzz/checks.h"
-#include "host/core/vocabulary.h"
-#include "host/core/object_path.h"
+#include "contract/codes.h"
+#include "contract/vocabulary.h"
+#include "contract/object_path.h"
 
 namespace qor::fuzz {
 namespace {
 
-using host::fourCharCode;
-using host::Value;
+using contract::fourCharCode;
+using contract::Value;
 
 constexpr std::string_view kRoot = "/org/qor/Scripting1";
 constexpr std::string_view kBasicTypes = "ybnqiuxtdsog";
@@ -187,7 +188,7 @@ class Decoder {
         return contract::machinePathWithID(pick(vocabulary_.machineIds));
       case 1:
         return std::string(kRoot) + "/vm/name/" +
-               host::escapePathElement(pick(vocabulary_.machineNames));
+               contract::escapePathElement(pick(vocabulary_.machineNames));
       case 2:
         return std::string(kRoot) + "/vm/key/" + number();
       default:
@@ -350,9 +351,9 @@ class Decoder {
 
   // {"configuration": <{"name": <s>}>}, as a client asks for a copy.
   Value duplicateRecord() {
-    host::RecordBuilder configuration;
+    contract::RecordBuilder configuration;
     if (in_.ConsumeBool()) configuration.add("name", Value::string(anyText()));
-    host::RecordBuilder properties;
+    contract::RecordBuilder properties;
     properties.add("configuration", std::move(configuration).build());
     return std::move(properties).build();
   }
@@ -420,10 +421,10 @@ class Decoder {
 
 }  // namespace
 
-void collectObjectPaths(const host::Value& value, Vocabulary& vocabulary) {
-  if (const auto* text = host::textOf(value); text && value.type() == 'o') {
+void collectObjectPaths(const contract::Value& value, Vocabulary& vocabulary) {
+  if (const auto* text = contract::textOf(value); text && value.type() == 'o') {
     vocabulary.handedOut.push_back(*text);
-  } else if (const auto* elements = host::elementsOf(value)) {
+  } else if (const auto* elements = contract::elementsOf(value)) {
     for (const auto& e : *elements) collectObjectPaths(e, vocabulary);
   }
 }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "host/core/request.h"
-#include "host/core/value.h"
+#include "contract/value.h"
 
 namespace qor::fuzz {
 
@@ -21,7 +21,7 @@ struct Vocabulary {
 };
 
 // Adds the object paths in a reply's values to `handedOut`.
-void collectObjectPaths(const host::Value& value, Vocabulary& vocabulary);
+void collectObjectPaths(const contract::Value& value, Vocabulary& vocabulary);
 
 // One request as the bus would deliver it to the host: a valid object path (mostly one of the
 // host's own, or one below it), an interface and member from the contract or made up, and

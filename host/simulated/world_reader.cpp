@@ -175,8 +175,8 @@ Result<Done> readMachine(const Json& json, const std::string& where, Machine& m)
       if (!sequence.is_array()) return failed(seqWhere + ": expected an array of records");
       for (std::size_t k = 0; k < sequence.size(); ++k) {
         auto record = recordFromJson(sequence[k]);
-        if (auto* e = std::get_if<std::string>(&record)) {
-          return failed(itemName(seqWhere, k) + ": " + *e);
+        if (const auto* f = failureOf(record)) {
+          return failed(itemName(seqWhere, k) + ": " + f->message);
         }
       }
       m.processResults.push_back(sequence);

@@ -25,6 +25,7 @@ namespace qor::host {
 // The contract's names, as the tests below spell them.
 namespace error_names = contract::error_names;
 using contract::code;
+using contract::fourCharCode;
 using contract::escapePathElement;
 using contract::QorOpenMode;
 using contract::QorSaveOptions;
