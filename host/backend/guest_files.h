@@ -22,7 +22,7 @@ class GuestFiles {
   virtual void close(MachineKey key, GuestHandle file, Completion<Done> done) = 0;
   // The client that opened the file has left the bus: close it. Nothing to answer; a handle
   // already gone is no error.
-  virtual void release(GuestHandle file) = 0;
+  virtual void releaseFile(GuestHandle file) = 0;
 };
 
 }  // namespace qor::host

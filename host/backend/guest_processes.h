@@ -18,7 +18,7 @@ class GuestProcesses {
   // the program runs, for a short while, so that a client asking without pause does not spin.
   virtual void result(MachineKey key, GuestHandle process, Completion<contract::Value> done) = 0;
   // The client that started the program has left the bus: forget it (the program may go on).
-  virtual void release(GuestHandle process) = 0;
+  virtual void releaseProcess(GuestHandle process) = 0;
 };
 
 }  // namespace qor::host

@@ -29,7 +29,7 @@ void HandleOwners::connectionLeft(const std::string& uniqueName, const Backends&
       ++it;
       continue;
     }
-    if (backends.files) backends.files->release(it->first);
+    if (backends.files) backends.files->releaseFile(it->first);
     it = files_.erase(it);
   }
   for (auto it = processes_.begin(); it != processes_.end();) {
@@ -37,7 +37,7 @@ void HandleOwners::connectionLeft(const std::string& uniqueName, const Backends&
       ++it;
       continue;
     }
-    if (backends.processes) backends.processes->release(it->first);
+    if (backends.processes) backends.processes->releaseProcess(it->first);
     it = processes_.erase(it);
   }
 }

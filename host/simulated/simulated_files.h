@@ -22,7 +22,7 @@ class SimulatedFiles : public GuestFiles {
             Completion<std::string> done) override;
   void write(MachineKey key, GuestHandle file, WriteArgs args, Completion<Done> done) override;
   void close(MachineKey key, GuestHandle file, Completion<Done> done) override;
-  void release(GuestHandle file) override { files_.close(file); }
+  void releaseFile(GuestHandle file) override { files_.close(file); }
 
   // The machine has stopped or is going: its files close.
   void machineLost(MachineKey key) { files_.closeAllOf(key); }

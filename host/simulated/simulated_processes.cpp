@@ -131,7 +131,7 @@ void SimulatedProcesses::eraseProcess(Processes::iterator it) {
   processes_.erase(it);
 }
 
-void SimulatedProcesses::release(GuestHandle number) {
+void SimulatedProcesses::releaseProcess(GuestHandle number) {
   if (auto it = processes_.find(number); it != processes_.end()) eraseProcess(it);
 }
 

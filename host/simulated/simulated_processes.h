@@ -33,7 +33,7 @@ class SimulatedProcesses : public GuestProcesses {
   std::vector<GuestHandle> processes(MachineKey key) override;
   void execute(MachineKey key, ExecuteArgs args, Completion<GuestHandle> done) override;
   void result(MachineKey key, GuestHandle process, Completion<contract::Value> done) override;
-  void release(GuestHandle process) override;
+  void releaseProcess(GuestHandle process) override;
 
   // The machine has stopped or is going: its programs end, and GetResults held for them are
   // answered.

@@ -64,9 +64,9 @@ TEST_P(BackendConformance, GuestFilesHandlesAreNeverReused) {
     b.files->read(key, *reopened.value(), {0, code(QorWhence::current), 16, true, false}, d);
   });
   EXPECT_EQ(read.value() ? *read.value() : describe(read.kind()), "aGk=");
-  b.files->release(*reopened.value());
+  b.files->releaseFile(*reopened.value());
   EXPECT_FALSE(contains(b.files->files(key), *reopened.value()));
-  b.files->release(*reopened.value());  // gone already: no error, nothing to answer
+  b.files->releaseFile(*reopened.value());  // gone already: no error, nothing to answer
   const auto third = open(QorOpenMode::reading);
   ASSERT_TRUE(third.value());
   EXPECT_NE(*third.value(), first);
@@ -100,7 +100,7 @@ TEST_P(BackendConformance, GuestProcessHandlesAreNeverReusedAndResultsAreRecords
     return entry.first == contract::record_keys::kHasExited;
   }));
 
-  b.processes->release(first);
+  b.processes->releaseProcess(first);
   EXPECT_FALSE(contains(b.processes->processes(key), first));
   const auto released = ask<contract::Value>(fixture(), [&](Completion<contract::Value> d) {
     b.processes->result(key, first, d);
