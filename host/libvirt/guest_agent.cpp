@@ -14,8 +14,8 @@ std::string domainKey(std::string_view uuid) {
   return key;
 }
 
-void GuestAgent::Process::finish(GuestResult<ProcessResult> result) {
-  if (const auto* r = std::get_if<ProcessResult>(&result)) {
+void GuestAgent::Process::finish(Result<ProcessState> result) {
+  if (const auto* r = std::get_if<ProcessState>(&result)) {
     keptBytes = r->output.size() + r->error.size();
   }
   final = std::move(result);
@@ -27,15 +27,12 @@ GuestAgent::GuestAgent(AgentTransport& transport, AddressLookup lookup, int time
 
 GuestAgent::~GuestAgent() = default;
 
-AgentReply GuestAgent::ask(const std::string& domainUuid, const char* command,
-                           nlohmann::json arguments) {
+Result<nlohmann::json> GuestAgent::ask(const std::string& domainUuid, const char* command,
+                                       nlohmann::json arguments) {
   nlohmann::json request = {{"execute", command}};
   if (!arguments.is_null()) request["arguments"] = std::move(arguments);
-  AgentReply reply = transport_.command(domainUuid, request, timeoutSeconds_);
-  if (!reply.error && !reply.ret) {
-    reply.error = std::string("The guest agent gave no answer to ") + command;
-  }
-  if (!reply.error && anyUnclosed_) retryCloses(domainKey(domainUuid));
+  auto reply = transport_.command(domainUuid, request, timeoutSeconds_);
+  if (succeeded(reply) && anyUnclosed_) retryCloses(domainKey(domainUuid));
   return reply;
 }
 
@@ -56,20 +53,21 @@ void GuestAgent::retryCloses(const std::string& domain) {
     anyUnclosed_ = !unclosed_.empty();
   }
   for (std::int64_t handle : handles) {
-    AgentReply reply = transport_.command(
+    const auto reply = transport_.command(
         domain, {{"execute", "guest-file-close"}, {"arguments", {{"handle", handle}}}},
         timeoutSeconds_);
-    if (reply.error && classifyAgentFailure(*reply.error) == AgentFault::notAnswering) {
+    const Failure* failure = failureOf(reply);
+    if (failure && classifyAgentFailure(failure->message) == AgentFault::notAnswering) {
       closeLater(domain, handle);
     }
   }
 }
 
-GuestResult<nlohmann::json> GuestAgent::call(const std::string& domainUuid, const char* command,
-                                             nlohmann::json arguments, std::string_view context) {
-  AgentReply reply = ask(domainUuid, command, std::move(arguments));
-  if (reply.error) return agentFailure(*reply.error, context);
-  return std::move(*reply.ret);
+Result<nlohmann::json> GuestAgent::call(const std::string& domainUuid, const char* command,
+                                        nlohmann::json arguments, std::string_view context) {
+  auto reply = ask(domainUuid, command, std::move(arguments));
+  if (const Failure* failure = failureOf(reply)) return agentFailure(failure->message, context);
+  return reply;
 }
 
 std::shared_ptr<GuestAgent::File> GuestAgent::findFile(const std::string& domainUuid,

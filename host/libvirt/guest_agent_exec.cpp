@@ -11,7 +11,7 @@
 namespace qor::host::libvirt {
 namespace {
 
-GuestError lostResult(const std::string& libvirtMessage) {
+Failure lostResult(const std::string& libvirtMessage) {
   std::string message =
       "The program has ended, but its output is too large to come through libvirt (about "
       "3 MB at most in one answer), so its output and exit code are lost; write the output to "
@@ -20,7 +20,7 @@ GuestError lostResult(const std::string& libvirtMessage) {
   if (libvirtMessage.find("No complete agent response") != std::string::npos) {
     message += " The guest agent cannot be used until it reconnects (restart it or the guest).";
   }
-  return guestFailed(std::move(message));
+  return failed(std::move(message));
 }
 
 // One captured stream: the agent's base64 as it is, or its bytes as valid text.
@@ -40,14 +40,14 @@ bool flagOf(const nlohmann::json& ret, const char* key) {
   return it != ret.end() && it->is_boolean() && it->get<bool>();
 }
 
-GuestResult<ProcessResult> resultOf(const nlohmann::json& ret, bool base64) {
-  const GuestError malformed = guestFailed(
+Result<ProcessState> resultOf(const nlohmann::json& ret, bool base64) {
+  const Failure malformed = failed(
       "The guest agent answered guest-exec-status with something that is not its "
       "reply.");
   if (!ret.is_object()) return malformed;
   auto exited = ret.find("exited");
   if (exited == ret.end() || !exited->is_boolean()) return malformed;
-  ProcessResult r;
+  ProcessState r;
   r.exited = exited->get<bool>();
   if (!r.exited) return r;
   auto code = ret.find("exitcode");
@@ -58,7 +58,7 @@ GuestResult<ProcessResult> resultOf(const nlohmann::json& ret, bool base64) {
     r.exitCode = 128 + signal->get<std::int64_t>();
   } else {
     // Reading this as 0 would turn an unknown end into success.
-    return guestFailed("The guest agent reported the end of the program without its exit code.");
+    return failed("The guest agent reported the end of the program without its exit code.");
   }
   auto output = streamOf(ret, "out-data", base64);
   auto error = streamOf(ret, "err-data", base64);
@@ -72,18 +72,18 @@ GuestResult<ProcessResult> resultOf(const nlohmann::json& ret, bool base64) {
 
 }  // namespace
 
-GuestResult<GuestHandle> GuestAgent::execute(const std::string& domainUuid,
+Result<GuestHandle> GuestAgent::execute(const std::string& domainUuid,
                                              const std::string& program,
                                              const std::vector<std::string>& arguments,
                                              const std::vector<std::string>& environment,
                                              const std::string& input, bool base64, bool capture) {
-  if (program.empty()) return guestInvalidArgs("No program was given.");
+  if (program.empty()) return invalidArgs("No program was given.");
   nlohmann::json args = {{"path", program}, {"capture-output", capture}};
   if (!arguments.empty()) args["arg"] = arguments;
   if (!environment.empty()) args["env"] = environment;
   if (base64) {
     if (!support::base64Decode(input)) {
-      return guestInvalidArgs("The input is not valid base64 text.");
+      return invalidArgs("The input is not valid base64 text.");
     }
     if (!input.empty()) args["input-data"] = input;
   } else if (!input.empty()) {
@@ -91,17 +91,17 @@ GuestResult<GuestHandle> GuestAgent::execute(const std::string& domainUuid,
   }
   // libvirt would refuse it with a message about its own encoding; say what is too large.
   if (args.dump().size() > kMaxAgentRequest) {
-    return guestInvalidArgs(
+    return invalidArgs(
         "The program's input and arguments are too large for the guest agent: one request "
         "to it carries about 140 KB of input at most.");
   }
   auto started =
       call(domainUuid, "guest-exec", std::move(args), "Cannot run '" + program + "' in the guest");
-  if (auto* e = std::get_if<GuestError>(&started)) return std::move(*e);
+  if (auto* e = std::get_if<Failure>(&started)) return std::move(*e);
   const auto& ret = std::get<nlohmann::json>(started);
   auto pid = ret.is_object() ? ret.find("pid") : ret.end();
   if (pid == ret.end() || !pid->is_number_integer()) {
-    return guestFailed(
+    return failed(
         "The guest agent answered guest-exec with something that is not its "
         "reply.");
   }
@@ -117,30 +117,30 @@ GuestResult<GuestHandle> GuestAgent::execute(const std::string& domainUuid,
   return handle;
 }
 
-GuestResult<ProcessResult> GuestAgent::status(const std::string& domainUuid, GuestHandle process) {
+Result<ProcessState> GuestAgent::status(const std::string& domainUuid, GuestHandle process) {
   auto p = findProcess(domainUuid, process);
-  if (!p) return guestUnknownObject("The guest process is not known (any more).");
+  if (!p) return noObject("The guest process is not known (any more).");
   {
     std::lock_guard processGuard(p->lock);
     if (p->final) return *p->final;
-    AgentReply reply = ask(p->domain, "guest-exec-status", {{"pid", p->pid}});
-    if (reply.error) {
-      switch (classifyAgentFailure(*reply.error)) {
+    auto reply = ask(p->domain, "guest-exec-status", {{"pid", p->pid}});
+    if (const Failure* failure = failureOf(reply)) {
+      switch (classifyAgentFailure(failure->message)) {
         case AgentFault::replyTooLarge:
           // The agent had the end and has forgotten the program: it cannot be asked again.
-          p->finish(lostResult(*reply.error));
+          p->finish(lostResult(failure->message));
           break;
         case AgentFault::agentError:
           // The agent no longer knows the pid (it was restarted, or another client took the
           // end); that will not change.
-          p->finish(agentFailure(*reply.error, "The guest agent cannot tell the program's end"));
+          p->finish(agentFailure(failure->message, "The guest agent cannot tell the program's end"));
           break;
         default:
-          return agentFailure(*reply.error, "The guest agent cannot tell the program's end");
+          return agentFailure(failure->message, "The guest agent cannot tell the program's end");
       }
     } else {
-      auto result = resultOf(*reply.ret, p->base64);
-      auto* r = std::get_if<ProcessResult>(&result);
+      auto result = resultOf(std::get<nlohmann::json>(reply), p->base64);
+      auto* r = std::get_if<ProcessState>(&result);
       if (r && !r->exited) return result;
       p->finish(std::move(result));
     }

@@ -24,28 +24,28 @@ std::optional<std::int64_t> integerOf(const nlohmann::json& j, const char* key) 
   return it->get<std::int64_t>();
 }
 
-GuestError malformed(const char* command) {
-  return guestFailed(std::string("The guest agent answered ") + command +
+Failure malformed(const char* command) {
+  return failed(std::string("The guest agent answered ") + command +
                      " with something that is not its reply.");
 }
 
-GuestError closedFile() {
-  return guestUnknownObject("The guest file is closed.");
+Failure closedFile() {
+  return noObject("The guest file is closed.");
 }
 
 }  // namespace
 
-GuestResult<GuestHandle> GuestAgent::open(const std::string& domainUuid, const std::string& path,
+Result<GuestHandle> GuestAgent::open(const std::string& domainUuid, const std::string& path,
                                           std::uint32_t mode, bool updating) {
   const bool reading = mode == code(QorOpenMode::reading);
   if (!reading && mode != code(QorOpenMode::writing)) {
-    return guestInvalidArgs("The open mode must be 'OpRo' (reading) or 'OpWo' (writing).");
+    return invalidArgs("The open mode must be 'OpRo' (reading) or 'OpWo' (writing).");
   }
   // fopen()'s modes: "+" opens for both; "w" creates the file or empties it.
   const char* fopenMode = reading ? (updating ? "r+" : "r") : (updating ? "w+" : "w");
   auto opened = call(domainUuid, "guest-file-open", {{"path", path}, {"mode", fopenMode}},
                      "Cannot open '" + path + "' in the guest");
-  if (auto* e = std::get_if<GuestError>(&opened)) return std::move(*e);
+  if (auto* e = std::get_if<Failure>(&opened)) return std::move(*e);
   const auto& ret = std::get<nlohmann::json>(opened);
   if (!ret.is_number_integer()) return malformed("guest-file-open");
 
@@ -61,24 +61,24 @@ GuestResult<GuestHandle> GuestAgent::open(const std::string& domainUuid, const s
   return handle;
 }
 
-GuestResult<std::string> GuestAgent::read(const std::string& domainUuid, GuestHandle file,
+Result<std::string> GuestAgent::read(const std::string& domainUuid, GuestHandle file,
                                           std::int64_t offset, std::uint32_t whence,
                                           std::int64_t length, bool base64, bool closing) {
   auto f = findFile(domainUuid, file);
   if (!f) return closedFile();
   if (whence != code(QorWhence::current)) {
-    return guestInvalidArgs("The only origin of an offset is the current position ('CuRr').");
+    return invalidArgs("The only origin of an offset is the current position ('CuRr').");
   }
   if (length < 0 || length > kMaxReadLength) {
-    return guestInvalidArgs("The length must be between 0 and " + std::to_string(kMaxReadLength) +
+    return invalidArgs("The length must be between 0 and " + std::to_string(kMaxReadLength) +
                             " bytes.");
   }
   std::lock_guard fileGuard(f->lock);
   if (f->closed) return closedFile();
   auto result = readLocked(*f, offset, length, base64);
   // The bytes read are the answer even when the close after them fails: nothing was lost.
-  if (closing && !std::holds_alternative<GuestError>(result)) {
-    closeLocked(*f);
+  if (closing && succeeded(result)) {
+    (void)closeLocked(*f);
     std::lock_guard guard(mutex_);
     files_.erase(file);
   }
@@ -88,16 +88,18 @@ GuestResult<std::string> GuestAgent::read(const std::string& domainUuid, GuestHa
   return result;
 }
 
-GuestResult<std::string> GuestAgent::readLocked(File& f, std::int64_t offset, std::int64_t length,
+Result<std::string> GuestAgent::readLocked(File& f, std::int64_t offset, std::int64_t length,
                                                 bool base64) {
-  if (!f.readable) return guestInvalidState("The file is not open for reading.");
-  if (auto e = flush(f)) return std::move(*e);
+  if (!f.readable) return invalidState("The file is not open for reading.");
+  if (auto flushed = flush(f); !succeeded(flushed)) return std::get<Failure>(std::move(flushed));
   if (offset != 0) {
     const auto left = static_cast<std::int64_t>(f.aheadLeft());
     if (offset >= -static_cast<std::int64_t>(f.consumed) && offset <= left) {
       f.consumed = static_cast<std::size_t>(static_cast<std::int64_t>(f.consumed) + offset);
     } else {
-      if (auto e = seekAgent(f, offset - left)) return std::move(*e);
+      if (auto moved = seekAgent(f, offset - left); !succeeded(moved)) {
+        return std::get<Failure>(std::move(moved));
+      }
       f.ahead.clear();
       f.consumed = 0;
       f.sawEnd = false;
@@ -125,7 +127,7 @@ GuestResult<std::string> GuestAgent::readLocked(File& f, std::int64_t offset, st
     count = std::min(count, kMaxReadPiece);
     bool eof = false;
     auto fetched = fetch(f, static_cast<std::int64_t>(count), eof);
-    if (auto* e = std::get_if<GuestError>(&fetched)) {
+    if (auto* e = std::get_if<Failure>(&fetched)) {
       // What was taken from the buffer stays the client's next bytes.
       f.ahead = out + f.ahead.substr(f.consumed);
       f.consumed = 0;
@@ -149,16 +151,16 @@ GuestResult<std::string> GuestAgent::readLocked(File& f, std::int64_t offset, st
     f.consumed = 0;
     out.resize(keep);
     if (refused) {
-      return guestFailed("The file holds bytes that are not text; read it as base64.");
+      return failed("The file holds bytes that are not text; read it as base64.");
     }
   }
   return out;
 }
 
-GuestResult<std::string> GuestAgent::fetch(File& f, std::int64_t count, bool& eof) {
+Result<std::string> GuestAgent::fetch(File& f, std::int64_t count, bool& eof) {
   auto reply = call(f.domain, "guest-file-read", {{"handle", f.agentHandle}, {"count", count}},
                     "Cannot read '" + f.path + "' in the guest");
-  if (auto* e = std::get_if<GuestError>(&reply)) return std::move(*e);
+  if (auto* e = std::get_if<Failure>(&reply)) return std::move(*e);
   const auto& ret = std::get<nlohmann::json>(reply);
   auto read = integerOf(ret, "count");
   auto data = ret.is_object() ? ret.find("buf-b64") : ret.end();
@@ -172,18 +174,18 @@ GuestResult<std::string> GuestAgent::fetch(File& f, std::int64_t count, bool& eo
   return std::move(*bytes);
 }
 
-GuestResult<GuestDone> GuestAgent::write(const std::string& domainUuid, GuestHandle file,
+Result<Done> GuestAgent::write(const std::string& domainUuid, GuestHandle file,
                                          const std::string& data, std::int64_t offset,
                                          std::uint32_t whence, bool base64, bool closing) {
   auto f = findFile(domainUuid, file);
   if (!f) return closedFile();
   if (whence != code(QorWhence::current)) {
-    return guestInvalidArgs("The only origin of an offset is the current position ('CuRr').");
+    return invalidArgs("The only origin of an offset is the current position ('CuRr').");
   }
   std::string bytes;
   if (base64) {
     auto decoded = support::base64Decode(data);
-    if (!decoded) return guestInvalidArgs("The data is not valid base64 text.");
+    if (!decoded) return invalidArgs("The data is not valid base64 text.");
     bytes = std::move(*decoded);
   } else {
     bytes = data;
@@ -191,7 +193,7 @@ GuestResult<GuestDone> GuestAgent::write(const std::string& domainUuid, GuestHan
   std::lock_guard fileGuard(f->lock);
   if (f->closed) return closedFile();
   auto result = writeLocked(*f, std::move(bytes), offset);
-  if (closing && !std::holds_alternative<GuestError>(result)) {
+  if (closing && succeeded(result)) {
     result = closeLocked(*f);
     std::lock_guard guard(mutex_);
     files_.erase(file);
@@ -199,30 +201,30 @@ GuestResult<GuestDone> GuestAgent::write(const std::string& domainUuid, GuestHan
   return result;
 }
 
-GuestResult<GuestDone> GuestAgent::writeLocked(File& f, std::string bytes, std::int64_t offset) {
-  if (!f.writable) return guestInvalidState("The file is not open for writing.");
+Result<Done> GuestAgent::writeLocked(File& f, std::string bytes, std::int64_t offset) {
+  if (!f.writable) return invalidState("The file is not open for writing.");
   if (f.broken) return *f.broken;
   // Bytes read ahead (a raw read's leftovers) lie behind the agent's position.
   if (f.aheadLeft() > 0) {
-    if (auto e = seekAgent(f, -static_cast<std::int64_t>(f.aheadLeft()))) return std::move(*e);
+    if (auto moved = seekAgent(f, -static_cast<std::int64_t>(f.aheadLeft())); !succeeded(moved)) {
+      return moved;
+    }
   }
   f.ahead.clear();
   f.consumed = 0;
   f.sawEnd = false;
   if (offset != 0) {
-    if (auto e = flush(f)) return std::move(*e);
-    if (auto e = seekAgent(f, offset)) return std::move(*e);
+    if (auto flushed = flush(f); !succeeded(flushed)) return flushed;
+    if (auto moved = seekAgent(f, offset); !succeeded(moved)) return moved;
   }
   f.behind += bytes;
-  if (f.behind.size() >= kWriteBehind) {
-    if (auto e = flush(f)) return std::move(*e);
-  }
-  return GuestDone{};
+  if (f.behind.size() >= kWriteBehind) return flush(f);
+  return Done{};
 }
 
-std::optional<GuestError> GuestAgent::flush(File& f) {
-  if (f.behind.empty()) return std::nullopt;
-  if (f.broken) return f.broken;
+Result<Done> GuestAgent::flush(File& f) {
+  if (f.behind.empty()) return Done{};
+  if (f.broken) return *f.broken;
   std::size_t sent = 0;
   while (sent < f.behind.size()) {
     const std::string_view piece =
@@ -230,41 +232,41 @@ std::optional<GuestError> GuestAgent::flush(File& f) {
     auto reply = call(f.domain, "guest-file-write",
                       {{"handle", f.agentHandle}, {"buf-b64", support::base64Encode(piece)}},
                       "Cannot write '" + f.path + "' in the guest");
-    std::optional<GuestError> failure;
-    if (auto* e = std::get_if<GuestError>(&reply)) {
+    std::optional<Failure> failure;
+    if (auto* e = std::get_if<Failure>(&reply)) {
       failure = std::move(*e);
     } else if (auto count = integerOf(std::get<nlohmann::json>(reply), "count"); !count) {
       failure = malformed("guest-file-write");
     } else if (*count != static_cast<std::int64_t>(piece.size())) {
-      failure = guestFailed("The guest took only " + std::to_string(*count) + " of " +
+      failure = failed("The guest took only " + std::to_string(*count) + " of " +
                             std::to_string(piece.size()) + " bytes for '" + f.path +
                             "'; the file is incomplete.");
     }
     if (failure) {
       f.behind.clear();
       f.broken = failure;
-      return failure;
+      return *failure;
     }
     sent += piece.size();
   }
   f.behind.clear();
-  return std::nullopt;
+  return Done{};
 }
 
-std::optional<GuestError> GuestAgent::seekAgent(File& f, std::int64_t offset) {
+Result<Done> GuestAgent::seekAgent(File& f, std::int64_t offset) {
   auto reply = call(f.domain, "guest-file-seek",
                     {{"handle", f.agentHandle}, {"offset", offset}, {"whence", "cur"}},
                     "Cannot move in '" + f.path + "' in the guest");
-  if (auto* e = std::get_if<GuestError>(&reply)) {
+  if (auto* e = std::get_if<Failure>(&reply)) {
     // The agent's position is unknown now: writing on could leave a gap.
     if (f.writable) f.broken = *e;
     return std::move(*e);
   }
   if (!integerOf(std::get<nlohmann::json>(reply), "position")) return malformed("guest-file-seek");
-  return std::nullopt;
+  return Done{};
 }
 
-GuestResult<GuestDone> GuestAgent::close(const std::string& domainUuid, GuestHandle file) {
+Result<Done> GuestAgent::close(const std::string& domainUuid, GuestHandle file) {
   auto f = findFile(domainUuid, file);
   if (!f) return closedFile();
   std::lock_guard fileGuard(f->lock);
@@ -275,19 +277,19 @@ GuestResult<GuestDone> GuestAgent::close(const std::string& domainUuid, GuestHan
   return result;
 }
 
-GuestResult<GuestDone> GuestAgent::closeLocked(File& f) {
+Result<Done> GuestAgent::closeLocked(File& f) {
   auto flushed = flush(f);
   f.closed = true;
-  AgentReply closed = ask(f.domain, "guest-file-close", {{"handle", f.agentHandle}});
-  if (closed.error && classifyAgentFailure(*closed.error) == AgentFault::notAnswering) {
+  const auto closed = ask(f.domain, "guest-file-close", {{"handle", f.agentHandle}});
+  const Failure* refused = failureOf(closed);
+  if (refused && classifyAgentFailure(refused->message) == AgentFault::notAnswering) {
     closeLater(f.domain, f.agentHandle);
   }
   // A failed write is the news that matters, told again here: the file is incomplete.
-  if (flushed) return std::move(*flushed);
+  if (!succeeded(flushed)) return flushed;
   if (f.broken) return *f.broken;
-  if (closed.error)
-    return agentFailure(*closed.error, "Cannot close '" + f.path + "' in the guest");
-  return GuestDone{};
+  if (refused) return agentFailure(refused->message, "Cannot close '" + f.path + "' in the guest");
+  return Done{};
 }
 
 }  // namespace qor::host::libvirt

@@ -53,26 +53,26 @@ std::optional<std::vector<InterfaceAddress>> interfacesOf(const nlohmann::json& 
 
 }  // namespace
 
-GuestResult<std::vector<std::string>> GuestAgent::addresses(const std::string& domainUuid) {
-  AgentReply reply = ask(domainUuid, "guest-network-get-interfaces", nullptr);
+Result<std::vector<std::string>> GuestAgent::addresses(const std::string& domainUuid) {
+  auto reply = ask(domainUuid, "guest-network-get-interfaces", nullptr);
   const std::string_view context = "The guest agent cannot list the guest's addresses";
-  if (reply.error) {
-    GuestError failure = agentFailure(*reply.error, context);
+  if (const Failure* said = failureOf(reply)) {
+    Failure failure = agentFailure(said->message, context);
     // A machine that is not running has no addresses to find elsewhere either.
-    if (classifyAgentFailure(*reply.error) == AgentFault::notRunning) return failure;
+    if (classifyAgentFailure(said->message) == AgentFault::notRunning) return failure;
     return fallbackAddresses(domainUuid, failure);
   }
-  auto found = interfacesOf(*reply.ret);
+  auto found = interfacesOf(std::get<nlohmann::json>(reply));
   if (!found) {
-    return guestFailed(
+    return failed(
         "The guest agent answered guest-network-get-interfaces with something "
         "that is not its reply.");
   }
   return ordered(*found);
 }
 
-GuestResult<std::vector<std::string>> GuestAgent::fallbackAddresses(
-    const std::string& domainUuid, const GuestError& agentFailure) {
+Result<std::vector<std::string>> GuestAgent::fallbackAddresses(
+    const std::string& domainUuid, const Failure& agentFailure) {
   if (addressLookup_) {
     for (AddressSource source : {AddressSource::lease, AddressSource::arp}) {
       auto found = addressLookup_(domainUuid, source);
@@ -80,7 +80,7 @@ GuestResult<std::vector<std::string>> GuestAgent::fallbackAddresses(
       auto addresses = ordered(*found);
       if (!addresses.empty()) return addresses;
     }
-    GuestError failure = agentFailure;
+    Failure failure = agentFailure;
     failure.message += " Neither libvirt's DHCP leases nor its ARP table know an address.";
     return failure;
   }

@@ -50,7 +50,7 @@ struct GuestAgent::File {
   // Written by the client, not sent yet: the agent's position is behind the client's by this.
   std::string behind;
   // Once a write has failed, every later one fails too, so that no gap is left unnoticed.
-  std::optional<GuestError> broken;
+  std::optional<Failure> broken;
 
   std::size_t aheadLeft() const { return ahead.size() - consumed; }
 };
@@ -63,12 +63,12 @@ struct GuestAgent::Process {
   std::chrono::steady_clock::time_point started;
   // Set once the agent has told the end (it forgets the program then), or once the end can
   // no longer be learnt.
-  std::optional<GuestResult<ProcessResult>> final;
+  std::optional<Result<ProcessState>> final;
   // The same, for the table's pruning, which must not wait for a process's lock.
   std::atomic<bool> finished{false};
   std::atomic<std::size_t> keptBytes{0};
 
-  void finish(GuestResult<ProcessResult> result);
+  void finish(Result<ProcessState> result);
 };
 
 // Domain UUIDs are compared in one case.
