@@ -3,54 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 
 #include "contract/codes.h"
 #include "host/libvirt/handles.h"
 #include "host/libvirt/libvirt_backend.h"
+#include "queue_loop.h"
 
 namespace qor::host::libvirt {
 namespace {
 
 using contract::QorStatus;
-
-// The test's own loop: posted tasks run when the test waits for an outcome.
-class QueueLoop : public Loop {
- public:
-  void post(std::function<void()> task) override {
-    {
-      std::lock_guard lock(mutex_);
-      tasks_.push_back(std::move(task));
-    }
-    wake_.notify_one();
-  }
-  std::unique_ptr<Timer> after(std::chrono::milliseconds, std::function<void()> task) override {
-    post(std::move(task));
-    return std::make_unique<Timer>();
-  }
-  // Runs posted tasks until `done` holds, for at most 30 s.
-  bool runUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done()) {
-      std::unique_lock lock(mutex_);
-      if (!wake_.wait_until(lock, deadline, [&] { return !tasks_.empty(); })) return false;
-      auto task = std::move(tasks_.front());
-      tasks_.pop_front();
-      lock.unlock();
-      task();
-    }
-    return true;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> tasks_;
-};
+using testing::QueueLoop;
 
 // libvirt's test:///default keeps one world per process, which every connection of the
 // process shares (a test driver opened from a file gives each connection a world of its own):
@@ -112,13 +77,18 @@ class LibvirtBackendTest : public ::testing::Test {
     virConnectClose(conn_);
   }
 
-  Result<Done> wait(const std::function<void(Completion<Done>)>& call) {
-    std::optional<Result<Done>> out;
-    call(Completion<Done>([&](Result<Done> r) { out = std::move(r); }));
+  template <class T>
+  Result<T> waitFor(const std::function<void(Completion<T>)>& call) {
+    std::optional<Result<T>> out;
+    call(Completion<T>([&](Result<T> r) { out = std::move(r); }));
     EXPECT_TRUE(loop_.runUntil([&] { return out.has_value(); }));
-    return out ? *out : Result<Done>(failed("no answer"));
+    return out ? *out : Result<T>(failed("no answer"));
   }
-  static std::string errorOf(const Result<Done>& r) {
+  Result<Done> wait(const std::function<void(Completion<Done>)>& call) {
+    return waitFor<Done>(call);
+  }
+  template <class T>
+  static std::string errorOf(const Result<T>& r) {
     const auto* e = failureOf(r);
     return e ? std::string(e->errorName()) + ": " + e->message : "no error";
   }
@@ -241,6 +211,46 @@ TEST_F(LibvirtBackendTest, ADiskAnotherMachineUsesIsKeptOnDelete) {
   ASSERT_TRUE(defined) << lastErrorMessage();
   EXPECT_EQ(errorOf(wait([&](auto d) { machines().remove(key("copy"), d); })), "no error");
   EXPECT_EQ(volumes(), (std::vector<std::string>{"beta.qcow2", "copy.qcow2"}));
+}
+
+// Guest requests reach the agent, on the worker, only for a running machine; the others say
+// why not at once.
+TEST_F(LibvirtBackendTest, GuestRequestsNeedARunningMachine) {
+  GuestFiles& files = *backend_->concerns().files;
+  GuestProcesses& processes = *backend_->concerns().processes;
+  Network& network = *backend_->concerns().network;
+  OpenFileArgs open;
+  open.path = "/etc/hostname";
+  open.mode = contract::code(contract::QorOpenMode::reading);
+  ExecuteArgs run;
+  run.program = "/bin/true";
+  const std::string notRunning =
+      "org.qor.Scripting1.Error.InvalidState: The virtual machine is not running, so it has no "
+      "guest agent.";
+  EXPECT_EQ(errorOf(waitFor<GuestHandle>([&](auto d) { files.open(key("beta"), open, d); })),
+            notRunning);
+  EXPECT_EQ(errorOf(waitFor<std::vector<std::string>>(
+                [&](auto d) { network.addresses(key("beta"), d); })),
+            notRunning);
+  EXPECT_EQ(errorOf(waitFor<GuestHandle>([&](auto d) { files.open(999, open, d); })),
+            "org.qor.Scripting1.Error.Failed: The virtual machine does not exist.");
+
+  ASSERT_EQ(errorOf(wait([&](auto d) { machines().suspend(key("test"), false, d); })), "no error");
+  EXPECT_EQ(errorOf(waitFor<GuestHandle>([&](auto d) { processes.execute(key("test"), run, d); })),
+            "org.qor.Scripting1.Error.InvalidState: The virtual machine is paused, so its guest "
+            "agent cannot answer; start it to resume it.");
+  ASSERT_EQ(errorOf(wait([&](auto d) { machines().start(key("test"), true, false, d); })),
+            "no error");
+
+  // Asked of the agent's side on the worker: a program it never started is unknown.
+  EXPECT_EQ(errorOf(waitFor<contract::Value>(
+                [&](auto d) { processes.result(key("test"), 99, d); })),
+            "org.freedesktop.DBus.Error.UnknownObject: The guest process is not known (any "
+            "more).");
+  EXPECT_TRUE(files.files(key("test")).empty());
+  EXPECT_TRUE(processes.processes(key("test")).empty());
+  files.release(99);  // a handle already gone is no error
+  processes.release(99);
 }
 
 TEST(LibvirtBackendUnreachable, EveryRequestSaysWhyAndNothingIsListed) {
