@@ -82,4 +82,9 @@ Failure agentFailure(std::string_view libvirtMessage, std::string_view context) 
   return failed(std::string(context) + ": " + sentence(said));
 }
 
+Failure malformedReply(std::string_view command) {
+  return failed("The guest agent answered " + std::string(command) +
+                " with something that is not its reply.");
+}
+
 }  // namespace qor::host::libvirt

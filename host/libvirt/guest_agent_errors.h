@@ -28,4 +28,7 @@ std::string agentWords(std::string_view libvirtMessage);
 // guest") in front of its words.
 Failure agentFailure(std::string_view libvirtMessage, std::string_view context);
 
+// The agent answered `command` with something that is not that command's reply.
+Failure malformedReply(std::string_view command);
+
 }  // namespace qor::host::libvirt

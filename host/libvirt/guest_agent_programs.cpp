@@ -1,10 +1,7 @@
-// Guest programs: guest-exec and guest-exec-status, with the end kept for the client since the
-// agent forgets a program as soon as it has reported its end.
+#include "host/libvirt/guest_agent_programs.h"
 
 #include <utility>
 
-#include "host/libvirt/guest_agent.h"
-#include "host/libvirt/guest_agent_state.h"
 #include "support/base64.h"
 #include "support/utf8.h"
 
@@ -41,9 +38,7 @@ bool flagOf(const nlohmann::json& ret, const char* key) {
 }
 
 Result<ProcessState> resultOf(const nlohmann::json& ret, bool base64) {
-  const Failure malformed = failed(
-      "The guest agent answered guest-exec-status with something that is not its "
-      "reply.");
+  const Failure malformed = malformedReply("guest-exec-status");
   if (!ret.is_object()) return malformed;
   auto exited = ret.find("exited");
   if (exited == ret.end() || !exited->is_boolean()) return malformed;
@@ -72,7 +67,7 @@ Result<ProcessState> resultOf(const nlohmann::json& ret, bool base64) {
 
 }  // namespace
 
-Result<GuestHandle> GuestAgent::execute(const std::string& domainUuid,
+Result<GuestHandle> AgentPrograms::execute(const std::string& domainUuid,
                                              const std::string& program,
                                              const std::vector<std::string>& arguments,
                                              const std::vector<std::string>& environment,
@@ -96,14 +91,12 @@ Result<GuestHandle> GuestAgent::execute(const std::string& domainUuid,
         "to it carries about 140 KB of input at most.");
   }
   auto started =
-      call(domainUuid, "guest-exec", std::move(args), "Cannot run '" + program + "' in the guest");
+      channel_.call(domainUuid, "guest-exec", std::move(args), "Cannot run '" + program + "' in the guest");
   if (auto* e = std::get_if<Failure>(&started)) return std::move(*e);
   const auto& ret = std::get<nlohmann::json>(started);
   auto pid = ret.is_object() ? ret.find("pid") : ret.end();
   if (pid == ret.end() || !pid->is_number_integer()) {
-    return failed(
-        "The guest agent answered guest-exec with something that is not its "
-        "reply.");
+    return malformedReply("guest-exec");
   }
 
   auto p = std::make_shared<Process>();
@@ -112,18 +105,18 @@ Result<GuestHandle> GuestAgent::execute(const std::string& domainUuid,
   p->base64 = base64;
   p->started = std::chrono::steady_clock::now();
   std::lock_guard guard(mutex_);
-  const GuestHandle handle = nextProcess_++;
+  const GuestHandle handle = next_++;
   processes_.emplace(handle, std::move(p));
   return handle;
 }
 
-Result<ProcessState> GuestAgent::status(const std::string& domainUuid, GuestHandle process) {
-  auto p = findProcess(domainUuid, process);
+Result<ProcessState> AgentPrograms::status(const std::string& domainUuid, GuestHandle process) {
+  auto p = find(domainUuid, process);
   if (!p) return noObject("The guest process is not known (any more).");
   {
     std::lock_guard processGuard(p->lock);
     if (p->final) return *p->final;
-    auto reply = ask(p->domain, "guest-exec-status", {{"pid", p->pid}});
+    auto reply = channel_.ask(p->domain, "guest-exec-status", {{"pid", p->pid}});
     if (const Failure* failure = failureOf(reply)) {
       switch (classifyAgentFailure(failure->message)) {
         case AgentFault::replyTooLarge:
@@ -145,16 +138,85 @@ Result<ProcessState> GuestAgent::status(const std::string& domainUuid, GuestHand
       p->finish(std::move(result));
     }
   }
-  forgetOldProcesses();
+  forgetOld();
   std::lock_guard processGuard(p->lock);
   return *p->final;
 }
 
-std::optional<std::chrono::steady_clock::duration> GuestAgent::age(GuestHandle process) {
+std::optional<std::chrono::steady_clock::duration> AgentPrograms::age(GuestHandle process) {
   std::lock_guard guard(mutex_);
   auto it = processes_.find(process);
   if (it == processes_.end()) return std::nullopt;
   return std::chrono::steady_clock::now() - it->second->started;
+}
+
+void AgentPrograms::Process::finish(Result<ProcessState> result) {
+  if (const auto* r = std::get_if<ProcessState>(&result)) {
+    keptBytes = r->output.size() + r->error.size();
+  }
+  final = std::move(result);
+  finished = true;
+}
+
+std::shared_ptr<AgentPrograms::Process> AgentPrograms::find(const std::string& domainUuid,
+                                                            GuestHandle process) {
+  std::lock_guard guard(mutex_);
+  auto it = processes_.find(process);
+  if (it == processes_.end() || it->second->domain != domainKey(domainUuid)) return nullptr;
+  return it->second;
+}
+
+std::vector<GuestHandle> AgentPrograms::processes(const std::string& domainUuid) {
+  const std::string key = domainKey(domainUuid);
+  std::lock_guard guard(mutex_);
+  std::vector<GuestHandle> out;
+  for (const auto& [handle, p] : processes_) {
+    if (p->domain == key) out.push_back(handle);
+  }
+  return out;
+}
+
+void AgentPrograms::release(GuestHandle process) {
+  std::shared_ptr<Process> p;
+  {
+    std::lock_guard guard(mutex_);
+    auto it = processes_.find(process);
+    if (it == processes_.end()) return;
+    p = std::move(it->second);
+    processes_.erase(it);
+  }
+  std::lock_guard processGuard(p->lock);
+  // One last look lets the agent drop a program that has ended meanwhile; one still running
+  // goes on, and the agent keeps its end until the guest restarts.
+  if (!p->final) (void)channel_.ask(p->domain, "guest-exec-status", {{"pid", p->pid}});
+}
+
+void AgentPrograms::forgetMachine(const std::string& domain) {
+  std::lock_guard guard(mutex_);
+  std::erase_if(processes_, [&](const auto& entry) { return entry.second->domain == domain; });
+}
+
+void AgentPrograms::forgetOld() {
+  std::lock_guard guard(mutex_);
+  std::size_t finished = 0;
+  std::size_t kept = 0;
+  for (const auto& [handle, p] : processes_) {
+    if (p->finished) {
+      ++finished;
+      kept += p->keptBytes;
+    }
+  }
+  // The map is ordered by handle, so the oldest come first.
+  for (auto it = processes_.begin(); it != processes_.end();) {
+    if (finished <= kMaxFinishedProcesses && kept <= kMaxKeptOutput) break;
+    if (it->second->finished) {
+      --finished;
+      kept -= it->second->keptBytes;
+      it = processes_.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
 
 }  // namespace qor::host::libvirt
