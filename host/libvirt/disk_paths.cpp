@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <algorithm>
 #include <filesystem>
 
 #include "host/libvirt/xml_doc.h"
@@ -90,7 +90,8 @@ std::vector<std::string> diskPathsOf(virConnectPtr conn, const std::string& doma
   std::vector<std::string> paths;
   for (const auto& disk : disksOf(domainXml).value_or(std::vector<Disk>{})) {
     if (disk.type == "volume") {
-      if (Volume vol = volumeOf(conn, disk)) paths.push_back(takeString(virStorageVolGetPath(vol.get())));
+      if (Volume vol = volumeOf(conn, disk))
+        paths.push_back(takeString(virStorageVolGetPath(vol.get())));
     } else if (disk.file) {
       paths.push_back(*disk.file);
     }
@@ -115,7 +116,8 @@ Result<DiskCopy> copyDisk(virConnectPtr conn, const Disk& disk, const std::strin
   const std::string ext = original.extension().string();
   std::string path;
   for (int n = 1; n <= 1000 && path.empty(); ++n) {
-    auto candidate = original.parent_path() / (base + (n == 1 ? "" : "-" + std::to_string(n)) + ext);
+    auto candidate =
+        original.parent_path() / (base + (n == 1 ? "" : "-" + std::to_string(n)) + ext);
     std::error_code ec;
     if (!std::filesystem::exists(candidate, ec)) path = candidate.string();
   }
@@ -161,7 +163,8 @@ Result<Done> copySparse(const std::string& from, const std::string& to) {
     off_t hole = ::lseek(in, data, SEEK_HOLE);
     if (hole < 0) hole = st.st_size;
     for (off_t at = data; at < hole;) {
-      const auto want = static_cast<std::size_t>(std::min<off_t>(hole - at, static_cast<off_t>(buffer.size())));
+      const auto want =
+          static_cast<std::size_t>(std::min<off_t>(hole - at, static_cast<off_t>(buffer.size())));
       const ssize_t got = ::pread(in, buffer.data(), want, at);
       if (got <= 0 || ::pwrite(out, buffer.data(), static_cast<std::size_t>(got), at) != got) {
         error = fail(got <= 0 ? from : to);

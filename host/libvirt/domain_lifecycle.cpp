@@ -22,9 +22,13 @@ std::optional<State> stateOf(virDomainPtr d) {
   return s;
 }
 
-bool hasSavedState(virDomainPtr d) { return virDomainHasManagedSaveImage(d, 0) == 1; }
+bool hasSavedState(virDomainPtr d) {
+  return virDomainHasManagedSaveImage(d, 0) == 1;
+}
 
-Result<Done> ok() { return Done{}; }
+Result<Done> ok() {
+  return Done{};
+}
 
 }  // namespace
 
@@ -44,7 +48,8 @@ Result<Done> startDomain(virConnectPtr conn, virDomainPtr d, bool saving) {
         "normally, or stop it by force to discard the saved state.");
   }
   // A defined machine started from another definition runs that one, and keeps its own.
-  const auto xml = takeString(virDomainGetXMLDesc(d, VIR_DOMAIN_XML_INACTIVE | VIR_DOMAIN_XML_SECURE));
+  const auto xml =
+      takeString(virDomainGetXMLDesc(d, VIR_DOMAIN_XML_INACTIVE | VIR_DOMAIN_XML_SECURE));
   if (xml.empty()) return libvirtError();
   const auto disposable = disposableDefinition(xml);
   if (!disposable) return failed("The machine's definition cannot be read.");
@@ -137,8 +142,8 @@ Result<Done> deleteDomain(virConnectPtr conn, virDomainPtr d) {
   // Its saved state, snapshot and checkpoint records and NVRAM go with it; a driver that knows
   // no NVRAM or checkpoints refuses those flags, and is asked again without them.
   const unsigned flags = VIR_DOMAIN_UNDEFINE_MANAGED_SAVE | VIR_DOMAIN_UNDEFINE_SNAPSHOTS_METADATA;
-  if (virDomainUndefineFlags(d, flags | VIR_DOMAIN_UNDEFINE_CHECKPOINTS_METADATA |
-                                    VIR_DOMAIN_UNDEFINE_NVRAM) < 0) {
+  if (virDomainUndefineFlags(
+          d, flags | VIR_DOMAIN_UNDEFINE_CHECKPOINTS_METADATA | VIR_DOMAIN_UNDEFINE_NVRAM) < 0) {
     const virError* e = virGetLastError();
     if (!e || e->code != VIR_ERR_INVALID_ARG || virDomainUndefineFlags(d, flags) < 0) {
       return libvirtError();

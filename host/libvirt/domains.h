@@ -56,8 +56,7 @@ class Domains {
   using MachineJob = std::function<Result<Done>(virConnectPtr, const Target&)>;
 
   // nullopt: libvirt's default URI. `workerConnection` is the one the worker's jobs use.
-  Domains(Loop& loop, Worker& worker, Connection& workerConnection,
-          std::optional<std::string> uri);
+  Domains(Loop& loop, Worker& worker, Connection& workerConnection, std::optional<std::string> uri);
 
   // The current look, taken again once it is old.
   const Look& look();

@@ -49,8 +49,8 @@ class GuestAgent {
 
   Result<GuestHandle> execute(const std::string& domainUuid, const std::string& program,
                               const std::vector<std::string>& arguments,
-                              const std::vector<std::string>& environment,
-                              const std::string& input, bool base64, bool capture) {
+                              const std::vector<std::string>& environment, const std::string& input,
+                              bool base64, bool capture) {
     return programs_.execute(domainUuid, program, arguments, environment, input, base64, capture);
   }
   Result<ProcessState> status(const std::string& domainUuid, GuestHandle process) {

@@ -73,7 +73,7 @@ Failure agentFailure(std::string_view libvirtMessage, std::string_view context) 
           "cannot answer.");
     case AgentFault::replyTooLarge:
       return failed("The guest agent's answer is too large to come through libvirt: " +
-                         sentence(said));
+                    sentence(said));
     case AgentFault::agentError:
       return failed(std::string(context) + ": " + sentence(agentWords(libvirtMessage)));
     case AgentFault::other:

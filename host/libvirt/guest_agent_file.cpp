@@ -27,8 +27,7 @@ GuestFile::GuestFile(AgentChannel& channel, std::string domain, std::string path
       readable_(readable),
       writable_(writable) {}
 
-Result<std::string> GuestFile::read(std::int64_t offset, std::int64_t length,
-                                                bool base64) {
+Result<std::string> GuestFile::read(std::int64_t offset, std::int64_t length, bool base64) {
   if (!readable_) return invalidState("The file is not open for reading.");
   if (auto flushed = flush(); !succeeded(flushed)) return std::get<Failure>(std::move(flushed));
   if (offset != 0) {
@@ -97,7 +96,8 @@ Result<std::string> GuestFile::read(std::int64_t offset, std::int64_t length,
 }
 
 Result<std::string> GuestFile::fetch(std::int64_t count, bool& eof) {
-  auto reply = channel_.call(domain_, "guest-file-read", {{"handle", agentHandle_}, {"count", count}},
+  auto reply =
+      channel_.call(domain_, "guest-file-read", {{"handle", agentHandle_}, {"count", count}},
                     "Cannot read '" + path_ + "' in the guest");
   if (auto* e = std::get_if<Failure>(&reply)) return std::move(*e);
   const auto& ret = std::get<nlohmann::json>(reply);
@@ -141,7 +141,8 @@ Result<Done> GuestFile::flush() {
   while (sent < behind_.size()) {
     const std::string_view piece =
         std::string_view(behind_).substr(sent, std::min(kMaxWritePiece, behind_.size() - sent));
-    auto reply = channel_.call(domain_, "guest-file-write",
+    auto reply =
+        channel_.call(domain_, "guest-file-write",
                       {{"handle", agentHandle_}, {"buf-b64", support::base64Encode(piece)}},
                       "Cannot write '" + path_ + "' in the guest");
     std::optional<Failure> failure;
@@ -151,8 +152,8 @@ Result<Done> GuestFile::flush() {
       failure = malformedReply("guest-file-write");
     } else if (*count != static_cast<std::int64_t>(piece.size())) {
       failure = failed("The guest took only " + std::to_string(*count) + " of " +
-                            std::to_string(piece.size()) + " bytes for '" + path_ +
-                            "'; the file is incomplete.");
+                       std::to_string(piece.size()) + " bytes for '" + path_ +
+                       "'; the file is incomplete.");
     }
     if (failure) {
       behind_.clear();
@@ -167,14 +168,15 @@ Result<Done> GuestFile::flush() {
 
 Result<Done> GuestFile::seek(std::int64_t offset) {
   auto reply = channel_.call(domain_, "guest-file-seek",
-                    {{"handle", agentHandle_}, {"offset", offset}, {"whence", "cur"}},
-                    "Cannot move in '" + path_ + "' in the guest");
+                             {{"handle", agentHandle_}, {"offset", offset}, {"whence", "cur"}},
+                             "Cannot move in '" + path_ + "' in the guest");
   if (auto* e = std::get_if<Failure>(&reply)) {
     // The agent's position is unknown now: writing on could leave a gap.
     if (writable_) broken_ = *e;
     return std::move(*e);
   }
-  if (!integerOf(std::get<nlohmann::json>(reply), "position")) return malformedReply("guest-file-seek");
+  if (!integerOf(std::get<nlohmann::json>(reply), "position"))
+    return malformedReply("guest-file-seek");
   return Done{};
 }
 

@@ -32,8 +32,8 @@ inline constexpr std::size_t kWriteBehind = kMaxWritePiece;
 // of them: one request on the file at a time.
 class GuestFile {
  public:
-  GuestFile(AgentChannel& channel, std::string domain, std::string path,
-            std::int64_t agentHandle, bool readable, bool writable);
+  GuestFile(AgentChannel& channel, std::string domain, std::string path, std::int64_t agentHandle,
+            bool readable, bool writable);
   GuestFile(const GuestFile&) = delete;
   GuestFile& operator=(const GuestFile&) = delete;
 

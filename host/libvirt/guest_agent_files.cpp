@@ -32,9 +32,9 @@ Result<GuestHandle> AgentFiles::open(const std::string& domainUuid, const std::s
   const auto& ret = std::get<nlohmann::json>(opened);
   if (!ret.is_number_integer()) return malformedReply("guest-file-open");
 
-  auto f = std::make_shared<GuestFile>(channel_, domainKey(domainUuid), path,
-                                       ret.get<std::int64_t>(), reading || updating,
-                                       !reading || updating);
+  auto f =
+      std::make_shared<GuestFile>(channel_, domainKey(domainUuid), path, ret.get<std::int64_t>(),
+                                  reading || updating, !reading || updating);
   std::lock_guard guard(mutex_);
   const GuestHandle handle = next_++;
   files_.emplace(handle, std::move(f));
@@ -42,8 +42,8 @@ Result<GuestHandle> AgentFiles::open(const std::string& domainUuid, const std::s
 }
 
 Result<std::string> AgentFiles::read(const std::string& domainUuid, GuestHandle file,
-                                     std::int64_t offset, std::uint32_t whence,
-                                     std::int64_t length, bool base64, bool closing) {
+                                     std::int64_t offset, std::uint32_t whence, std::int64_t length,
+                                     bool base64, bool closing) {
   auto f = find(domainUuid, file);
   if (!f) return closedFile();
   if (whence != code(QorWhence::current)) {
@@ -68,8 +68,8 @@ Result<std::string> AgentFiles::read(const std::string& domainUuid, GuestHandle 
 }
 
 Result<Done> AgentFiles::write(const std::string& domainUuid, GuestHandle file,
-                               const std::string& data, std::int64_t offset,
-                               std::uint32_t whence, bool base64, bool closing) {
+                               const std::string& data, std::int64_t offset, std::uint32_t whence,
+                               bool base64, bool closing) {
   auto f = find(domainUuid, file);
   if (!f) return closedFile();
   if (whence != code(QorWhence::current)) {

@@ -68,10 +68,10 @@ Result<ProcessState> resultOf(const nlohmann::json& ret, bool base64) {
 }  // namespace
 
 Result<GuestHandle> AgentPrograms::execute(const std::string& domainUuid,
-                                             const std::string& program,
-                                             const std::vector<std::string>& arguments,
-                                             const std::vector<std::string>& environment,
-                                             const std::string& input, bool base64, bool capture) {
+                                           const std::string& program,
+                                           const std::vector<std::string>& arguments,
+                                           const std::vector<std::string>& environment,
+                                           const std::string& input, bool base64, bool capture) {
   if (program.empty()) return invalidArgs("No program was given.");
   nlohmann::json args = {{"path", program}, {"capture-output", capture}};
   if (!arguments.empty()) args["arg"] = arguments;
@@ -90,8 +90,8 @@ Result<GuestHandle> AgentPrograms::execute(const std::string& domainUuid,
         "The program's input and arguments are too large for the guest agent: one request "
         "to it carries about 140 KB of input at most.");
   }
-  auto started =
-      channel_.call(domainUuid, "guest-exec", std::move(args), "Cannot run '" + program + "' in the guest");
+  auto started = channel_.call(domainUuid, "guest-exec", std::move(args),
+                               "Cannot run '" + program + "' in the guest");
   if (auto* e = std::get_if<Failure>(&started)) return std::move(*e);
   const auto& ret = std::get<nlohmann::json>(started);
   auto pid = ret.is_object() ? ret.find("pid") : ret.end();
@@ -126,7 +126,8 @@ Result<ProcessState> AgentPrograms::status(const std::string& domainUuid, GuestH
         case AgentFault::agentError:
           // The agent no longer knows the pid (it was restarted, or another client took the
           // end); that will not change.
-          p->finish(agentFailure(failure->message, "The guest agent cannot tell the program's end"));
+          p->finish(
+              agentFailure(failure->message, "The guest agent cannot tell the program's end"));
           break;
         default:
           return agentFailure(failure->message, "The guest agent cannot tell the program's end");

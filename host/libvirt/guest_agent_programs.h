@@ -36,8 +36,8 @@ class AgentPrograms {
 
   Result<GuestHandle> execute(const std::string& domainUuid, const std::string& program,
                               const std::vector<std::string>& arguments,
-                              const std::vector<std::string>& environment,
-                              const std::string& input, bool base64, bool capture);
+                              const std::vector<std::string>& environment, const std::string& input,
+                              bool base64, bool capture);
   // One look at the program (no waiting); a finished program's end is answered again without
   // asking the agent.
   Result<ProcessState> status(const std::string& domainUuid, GuestHandle process);

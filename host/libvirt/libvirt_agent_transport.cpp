@@ -29,7 +29,8 @@ Result<nlohmann::json> LibvirtAgentTransport::command(const std::string& domainU
   if (parsed.is_discarded() || !parsed.is_object()) {
     return failed("The guest agent's reply is not a JSON object.");
   }
-  if (parsed.contains("return")) return Result<nlohmann::json>(std::in_place_index<0>, std::move(parsed["return"]));
+  if (parsed.contains("return"))
+    return Result<nlohmann::json>(std::in_place_index<0>, std::move(parsed["return"]));
   if (parsed.contains("error")) {
     const auto& error = parsed["error"];
     return failed(error.is_object() && error.contains("desc") && error["desc"].is_string()

@@ -53,17 +53,23 @@ void LibvirtMachines::start(MachineKey key, bool saving, bool recovery, Completi
     done(failed("These virtual machines have no recovery mode."));
     return;
   }
-  domains_.onMachine(key, [saving](virConnectPtr conn, const Target& t) -> Result<Done> {
-    auto d = lookupDomain(conn, t.uuid);
-    return d ? startDomain(conn, d.get(), saving) : libvirtError();
-  }, std::move(done));
+  domains_.onMachine(
+      key,
+      [saving](virConnectPtr conn, const Target& t) -> Result<Done> {
+        auto d = lookupDomain(conn, t.uuid);
+        return d ? startDomain(conn, d.get(), saving) : libvirtError();
+      },
+      std::move(done));
 }
 
 void LibvirtMachines::suspend(MachineKey key, bool saving, Completion<Done> done) {
-  domains_.onMachine(key, [saving](virConnectPtr conn, const Target& t) -> Result<Done> {
-    auto d = lookupDomain(conn, t.uuid);
-    return d ? suspendDomain(d.get(), saving) : libvirtError();
-  }, std::move(done));
+  domains_.onMachine(
+      key,
+      [saving](virConnectPtr conn, const Target& t) -> Result<Done> {
+        auto d = lookupDomain(conn, t.uuid);
+        return d ? suspendDomain(d.get(), saving) : libvirtError();
+      },
+      std::move(done));
 }
 
 void LibvirtMachines::stop(MachineKey key, std::uint32_t method, Completion<Done> done) {
@@ -72,25 +78,34 @@ void LibvirtMachines::stop(MachineKey key, std::uint32_t method, Completion<Done
     done(invalidArgs("Unknown stop method."));
     return;
   }
-  domains_.onMachine(key, [action = *action](virConnectPtr conn, const Target& t) -> Result<Done> {
-    auto d = lookupDomain(conn, t.uuid);
-    return d ? stopDomain(d.get(), action) : libvirtError();
-  }, std::move(done));
+  domains_.onMachine(
+      key,
+      [action = *action](virConnectPtr conn, const Target& t) -> Result<Done> {
+        auto d = lookupDomain(conn, t.uuid);
+        return d ? stopDomain(d.get(), action) : libvirtError();
+      },
+      std::move(done));
 }
 
 void LibvirtMachines::remove(MachineKey key, Completion<Done> done) {
-  domains_.onMachine(key, [](virConnectPtr conn, const Target& t) -> Result<Done> {
-    auto d = lookupDomain(conn, t.uuid);
-    return d ? deleteDomain(conn, d.get()) : libvirtError();
-  }, std::move(done));
+  domains_.onMachine(
+      key,
+      [](virConnectPtr conn, const Target& t) -> Result<Done> {
+        auto d = lookupDomain(conn, t.uuid);
+        return d ? deleteDomain(conn, d.get()) : libvirtError();
+      },
+      std::move(done));
 }
 
 void LibvirtMachines::duplicate(MachineKey key, std::optional<std::string> name,
                                 Completion<Done> done) {
-  domains_.onMachine(key, [name](virConnectPtr conn, const Target& t) -> Result<Done> {
-    auto d = lookupDomain(conn, t.uuid);
-    return d ? duplicateDomain(conn, d.get(), t.name, name) : libvirtError();
-  }, std::move(done));
+  domains_.onMachine(
+      key,
+      [name](virConnectPtr conn, const Target& t) -> Result<Done> {
+        auto d = lookupDomain(conn, t.uuid);
+        return d ? duplicateDomain(conn, d.get(), t.name, name) : libvirtError();
+      },
+      std::move(done));
 }
 
 }  // namespace qor::host::libvirt

@@ -81,15 +81,18 @@ void LibvirtUsbDevices::connect(std::size_t index, MachineKey machine, Completio
     return;
   }
   const UsbDevice device = devices[index];
-  domains_.onMachine(machine, [device](virConnectPtr conn, const Domains::Target& t) -> Result<Done> {
-    auto d = lookupDomain(conn, t.uuid);
-    if (!d) return libvirtError();
-    const auto xml = usbHostdevXml(device);
-    if (virDomainAttachDeviceFlags(d.get(), xml.c_str(), VIR_DOMAIN_AFFECT_LIVE) < 0) {
-      return libvirtError();
-    }
-    return Done{};
-  }, std::move(done));
+  domains_.onMachine(
+      machine,
+      [device](virConnectPtr conn, const Domains::Target& t) -> Result<Done> {
+        auto d = lookupDomain(conn, t.uuid);
+        if (!d) return libvirtError();
+        const auto xml = usbHostdevXml(device);
+        if (virDomainAttachDeviceFlags(d.get(), xml.c_str(), VIR_DOMAIN_AFFECT_LIVE) < 0) {
+          return libvirtError();
+        }
+        return Done{};
+      },
+      std::move(done));
 }
 
 void LibvirtUsbDevices::disconnect(std::size_t index, Completion<Done> done) {
@@ -99,11 +102,13 @@ void LibvirtUsbDevices::disconnect(std::size_t index, Completion<Done> done) {
     return;
   }
   const UsbDevice device = devices[index];
-  domains_.change<Done>([&worker = workerConnection_, device]() -> Result<Done> {
-    auto c = worker.get();
-    if (auto* e = failureOf(c)) return *e;
-    return detachEverywhere(std::get<ConnectionRef>(c).get(), device);
-  }, std::move(done));
+  domains_.change<Done>(
+      [&worker = workerConnection_, device]() -> Result<Done> {
+        auto c = worker.get();
+        if (auto* e = failureOf(c)) return *e;
+        return detachEverywhere(std::get<ConnectionRef>(c).get(), device);
+      },
+      std::move(done));
 }
 
 }  // namespace qor::host::libvirt

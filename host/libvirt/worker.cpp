@@ -6,7 +6,9 @@ Worker::Worker(unsigned threads) {
   for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { serve(); });
 }
 
-Worker::~Worker() { stop(); }
+Worker::~Worker() {
+  stop();
+}
 
 void Worker::stop() {
   std::deque<std::function<void()>> dropped;

@@ -63,14 +63,13 @@ void WorkerJobs::run(std::function<Result<T>()> job, std::function<void(Result<T
   // Written by the worker thread before it posts, read on the loop after: the post orders them.
   auto outcome = std::make_shared<std::optional<Result<T>>>();
   const std::uint64_t number = table_->next++;
-  table_->waiting.emplace(number, [outcome, finish = std::move(finish)] {
-    finish(std::move(**outcome));
-  });
-  worker_.submit([&loop = loop_, table = std::weak_ptr<Table>(table_), number, outcome,
-                  job = std::move(job)] {
-    *outcome = guarded(job);
-    loop.post([table, number] { finishOnLoop(table, number); });
-  });
+  table_->waiting.emplace(number,
+                          [outcome, finish = std::move(finish)] { finish(std::move(**outcome)); });
+  worker_.submit(
+      [&loop = loop_, table = std::weak_ptr<Table>(table_), number, outcome, job = std::move(job)] {
+        *outcome = guarded(job);
+        loop.post([table, number] { finishOnLoop(table, number); });
+      });
 }
 
 }  // namespace qor::host::libvirt

@@ -41,7 +41,7 @@ inline Reply agentRefusal(const std::string& command, const std::string& words) 
 class FakeAgent : public AgentTransport {
  public:
   Reply command(const std::string& domainUuid, const nlohmann::json& request,
-                     int timeoutSeconds) override {
+                int timeoutSeconds) override {
     domains.push_back(domainUuid);
     timeouts.push_back(timeoutSeconds);
     sent.push_back(request);

@@ -144,7 +144,8 @@ TEST_F(GuestFilesTest, RawTextReadsStopBeforeACutCharacterAndRefuseBinary) {
   EXPECT_EQ(value(guest.read(kDomain, f, 0, kCurrent, 4, false, false)),
             "\xC3\xA9"
             "cd");
-  EXPECT_EQ(errorOf(guest.read(kDomain, f, 0, kCurrent, 3, false, false)).errorName(), names::kHostFailed);
+  EXPECT_EQ(errorOf(guest.read(kDomain, f, 0, kCurrent, 3, false, false)).errorName(),
+            names::kHostFailed);
   // Refused bytes stay unread.
   EXPECT_EQ(support::base64Decode(value(guest.read(kDomain, f, 0, kCurrent, 10, true, false))),
             "\xFF"
@@ -254,7 +255,8 @@ TEST_F(GuestFilesTest, RequestsTheFileCannotTakeAreRefusedBeforeTheAgent) {
             names::kInvalidState);
   EXPECT_EQ(errorOf(guest.write(kDomain, w, "not base64!", 0, kCurrent, true, false)).errorName(),
             names::kInvalidArgs);
-  EXPECT_EQ(errorOf(guest.read(kDomain, r, 0, contract::fourCharCode("StRt"), 1, true, false)).errorName(),
+  EXPECT_EQ(errorOf(guest.read(kDomain, r, 0, contract::fourCharCode("StRt"), 1, true, false))
+                .errorName(),
             names::kInvalidArgs);
   EXPECT_EQ(errorOf(guest.read(kDomain, r, 0, kCurrent, -1, true, false)).errorName(),
             names::kInvalidArgs);

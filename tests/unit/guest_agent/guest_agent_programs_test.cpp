@@ -42,7 +42,8 @@ TEST_F(GuestExecTest, ExecuteSendsTheProgramAsTheAgentTakesIt) {
 }
 
 TEST_F(GuestExecTest, ExecuteRefusesWhatCannotBeSent) {
-  EXPECT_EQ(errorOf(guest.execute(kDomain, "", {}, {}, "", true, true)).errorName(), names::kInvalidArgs);
+  EXPECT_EQ(errorOf(guest.execute(kDomain, "", {}, {}, "", true, true)).errorName(),
+            names::kInvalidArgs);
   EXPECT_EQ(errorOf(guest.execute(kDomain, "cat", {}, {}, "a=b", true, true)).errorName(),
             names::kInvalidArgs);
   const std::string huge = support::base64Encode(std::string(150000, 'x'));

@@ -180,8 +180,7 @@ TEST_F(LibvirtBackendTest, DuplicateCopiesWritableDisksAndDeleteRemovesOnlyThose
 
   EXPECT_EQ(errorOf(wait([&](auto d) { machines().duplicate(key("beta"), "named", d); })),
             "no error");
-  EXPECT_EQ(volumes(),
-            (std::vector<std::string>{"beta-copy.qcow2", "beta.qcow2", "named.qcow2"}));
+  EXPECT_EQ(volumes(), (std::vector<std::string>{"beta-copy.qcow2", "beta.qcow2", "named.qcow2"}));
 
   EXPECT_EQ(errorOf(wait([&](auto d) { machines().remove(key("beta copy"), d); })), "no error");
   EXPECT_FALSE(machines().byName("beta copy"));
@@ -243,10 +242,10 @@ TEST_F(LibvirtBackendTest, GuestRequestsNeedARunningMachine) {
             "no error");
 
   // Asked of the agent's side on the worker: a program it never started is unknown.
-  EXPECT_EQ(errorOf(waitFor<contract::Value>(
-                [&](auto d) { processes.result(key("test"), 99, d); })),
-            "org.freedesktop.DBus.Error.UnknownObject: The guest process is not known (any "
-            "more).");
+  EXPECT_EQ(
+      errorOf(waitFor<contract::Value>([&](auto d) { processes.result(key("test"), 99, d); })),
+      "org.freedesktop.DBus.Error.UnknownObject: The guest process is not known (any "
+      "more).");
   EXPECT_TRUE(files.files(key("test")).empty());
   EXPECT_TRUE(processes.processes(key("test")).empty());
   files.release(99);  // a handle already gone is no error

@@ -17,7 +17,8 @@ std::string contentOf(const std::filesystem::path& p) {
 }
 
 TEST(SparseCopy, SameBytesHolesKeptModeKeptNeverOverwrites) {
-  const auto dir = std::filesystem::temp_directory_path() / ("qor-sparse-" + std::to_string(::getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("qor-sparse-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const auto from = dir / "disk.img";
   {

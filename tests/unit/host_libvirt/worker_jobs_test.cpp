@@ -52,9 +52,8 @@ TEST_F(WorkerJobsTest, ValuesAndFailuresArriveOnTheLoopAsTheJobGaveThem) {
 }
 
 TEST_F(WorkerJobsTest, AnExceptionBecomesAFailureAndTheWorkerGoesOn) {
-  auto thrown = outcomeOf<std::uint64_t>([]() -> Result<std::uint64_t> {
-    throw std::runtime_error("disk on fire");
-  });
+  auto thrown = outcomeOf<std::uint64_t>(
+      []() -> Result<std::uint64_t> { throw std::runtime_error("disk on fire"); });
   ASSERT_TRUE(failureOf(thrown));
   EXPECT_EQ(failureOf(thrown)->kind, HostErrorKind::failed);
   EXPECT_NE(failureOf(thrown)->message.find("disk on fire"), std::string::npos);
