@@ -1,5 +1,9 @@
 #pragma once
 
+// A machine's disks on the computer libvirt runs on: their paths, copies and removal. The calls
+// that copy or remove block for as long as the disk takes: worker threads only, never the loop.
+// No state.
+
 #include <optional>
 #include <string>
 #include <vector>

@@ -1,5 +1,8 @@
 #pragma once
 
+// Reading and rewriting libvirt's domain XML as plain text in, plain values out: no state, no
+// libvirt calls, never reaches the network; safe on any thread.
+
 #include <cstdint>
 #include <optional>
 #include <string>

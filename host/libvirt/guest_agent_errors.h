@@ -1,5 +1,8 @@
 #pragma once
 
+// How a failed guest-agent command reads to the client, from libvirt's words: plain functions,
+// no state; safe on any thread.
+
 #include <string>
 #include <string_view>
 
