@@ -2,28 +2,26 @@
 
 #include <nlohmann/json.hpp>
 
-#include <optional>
 #include <string>
+
+#include "host/backend/result.h"
 
 namespace qor::host::libvirt {
 
-// The answer to one guest-agent command: the agent's "return" value, or an error text (the
-// agent's own "error" description, or libvirt's message when the command did not get through:
-// no agent configured, not connected, machine not running, timed out).
-struct AgentReply {
-  std::optional<nlohmann::json> ret;
-  std::optional<std::string> error;
-};
-
 // Sends one guest-agent JSON command ({"execute": ..., "arguments": {...}}) to a machine and
-// waits for its reply. Blocks the calling thread for up to `timeoutSeconds`: call it from a
-// worker thread, never from the host's loop.
+// waits for its reply: the agent's "return" value, or a failure whose message is the agent's
+// own "error" description, or libvirt's message when the command did not get through (no agent
+// configured, not connected, machine not running, timed out); the guest agent reads that
+// message to tell which.
+//
+// Blocks the calling thread for up to `timeoutSeconds`: call it from a worker thread, never
+// from the host's loop.
 class AgentTransport {
  public:
   virtual ~AgentTransport() = default;
   // `domainUuid` in either case.
-  virtual AgentReply command(const std::string& domainUuid, const nlohmann::json& request,
-                             int timeoutSeconds) = 0;
+  virtual Result<nlohmann::json> command(const std::string& domainUuid,
+                                         const nlohmann::json& request, int timeoutSeconds) = 0;
 };
 
 }  // namespace qor::host::libvirt

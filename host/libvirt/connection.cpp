@@ -2,14 +2,14 @@
 
 namespace qor::host::libvirt {
 
-std::variant<ConnectionRef, std::string> Connection::get() {
+Result<ConnectionRef> Connection::get() {
   std::lock_guard lock(mutex_);
   if (current_ && virConnectIsAlive(current_.get()) == 1) return current_;
   current_.reset();
   virConnectPtr raw = virConnectOpen(uri_ ? uri_->c_str() : nullptr);
   if (!raw) {
-    return "Cannot reach libvirt" + (uri_ ? " at " + *uri_ : std::string()) + ": " +
-           lastErrorMessage("no connection");
+    return unavailable("Cannot reach libvirt" + (uri_ ? " at " + *uri_ : std::string()) + ": " +
+                       lastErrorMessage("no connection"));
   }
   current_ = ConnectionRef(raw, [](virConnectPtr c) { virConnectClose(c); });
   return current_;

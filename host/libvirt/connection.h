@@ -3,8 +3,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <variant>
-
+#include "host/backend/result.h"
 #include "host/libvirt/handles.h"
 
 namespace qor::host::libvirt {
@@ -17,8 +16,8 @@ class Connection {
   // nullopt: libvirt's own default (LIBVIRT_DEFAULT_URI, then its configuration).
   explicit Connection(std::optional<std::string> uri) : uri_(std::move(uri)) {}
 
-  // The live connection, or the message that says why libvirt cannot be reached.
-  std::variant<ConnectionRef, std::string> get();
+  // The live connection, or why libvirt cannot be reached (kind unavailable).
+  Result<ConnectionRef> get();
   // A call failed: if the connection is no longer alive, the next get opens a new one.
   void checkAlive();
 

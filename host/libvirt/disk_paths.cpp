@@ -4,12 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <algorithm>
 #include <filesystem>
 
-#include "host/core/request.h"
 #include "host/libvirt/xml_doc.h"
 
 namespace qor::host::libvirt {
@@ -56,8 +55,7 @@ std::string formatOf(virStorageVolPtr vol, const Disk& disk) {
   return disk.format;
 }
 
-std::variant<DiskCopy, HostError> copyVolume(virStorageVolPtr original, const Disk& disk,
-                                             const std::string& base) {
+Result<DiskCopy> copyVolume(virStorageVolPtr original, const Disk& disk, const std::string& base) {
   Pool pool(virStoragePoolLookupByVolume(original));
   virStorageVolInfo info{};
   if (!pool || virStorageVolGetInfo(original, &info) < 0) return failed(lastErrorMessage());
@@ -92,7 +90,8 @@ std::vector<std::string> diskPathsOf(virConnectPtr conn, const std::string& doma
   std::vector<std::string> paths;
   for (const auto& disk : disksOf(domainXml).value_or(std::vector<Disk>{})) {
     if (disk.type == "volume") {
-      if (Volume vol = volumeOf(conn, disk)) paths.push_back(takeString(virStorageVolGetPath(vol.get())));
+      if (Volume vol = volumeOf(conn, disk))
+        paths.push_back(takeString(virStorageVolGetPath(vol.get())));
     } else if (disk.file) {
       paths.push_back(*disk.file);
     }
@@ -100,8 +99,8 @@ std::vector<std::string> diskPathsOf(virConnectPtr conn, const std::string& doma
   return paths;
 }
 
-std::variant<DiskCopy, HostError> copyDisk(virConnectPtr conn, const Disk& disk,
-                                           const std::string& copyName, bool onlyDisk) {
+Result<DiskCopy> copyDisk(virConnectPtr conn, const Disk& disk, const std::string& copyName,
+                          bool onlyDisk) {
   const std::string base = fileBase(copyName, disk, onlyDisk);
   if (Volume vol = volumeOf(conn, disk)) return copyVolume(vol.get(), disk, base);
   if (disk.type != "file" || !disk.file) {
@@ -117,12 +116,15 @@ std::variant<DiskCopy, HostError> copyDisk(virConnectPtr conn, const Disk& disk,
   const std::string ext = original.extension().string();
   std::string path;
   for (int n = 1; n <= 1000 && path.empty(); ++n) {
-    auto candidate = original.parent_path() / (base + (n == 1 ? "" : "-" + std::to_string(n)) + ext);
+    auto candidate =
+        original.parent_path() / (base + (n == 1 ? "" : "-" + std::to_string(n)) + ext);
     std::error_code ec;
     if (!std::filesystem::exists(candidate, ec)) path = candidate.string();
   }
   if (path.empty()) return failed("No free name for a copy of " + *disk.file + ".");
-  if (auto e = copySparse(*disk.file, path)) return failed(*e);
+  if (auto copied = copySparse(*disk.file, path); !succeeded(copied)) {
+    return std::get<Failure>(std::move(copied));
+  }
   DiskCopy c;
   c.target = disk.target;
   c.file = path;
@@ -130,26 +132,26 @@ std::variant<DiskCopy, HostError> copyDisk(virConnectPtr conn, const Disk& disk,
   return c;
 }
 
-std::optional<std::string> removeDisk(virConnectPtr conn, const std::string& path) {
+Result<Done> removeDisk(virConnectPtr conn, const std::string& path) {
   if (Volume vol{virStorageVolLookupByPath(conn, path.c_str())}) {
-    if (virStorageVolDelete(vol.get(), 0) < 0) return path + ": " + lastErrorMessage();
-    return std::nullopt;
+    if (virStorageVolDelete(vol.get(), 0) < 0) return failed(path + ": " + lastErrorMessage());
+    return Done{};
   }
   std::error_code ec;
   std::filesystem::remove(path, ec);
-  if (ec) return path + ": " + ec.message();
-  return std::nullopt;
+  if (ec) return failed(path + ": " + ec.message());
+  return Done{};
 }
 
-std::optional<std::string> copySparse(const std::string& from, const std::string& to) {
+Result<Done> copySparse(const std::string& from, const std::string& to) {
   const auto fail = [&](const std::string& what) { return what + ": " + std::strerror(errno); };
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return fail(from);
+  if (in < 0) return failed(fail(from));
   struct stat st {};
   ::fstat(in, &st);
   const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
   if (out < 0) {
-    const auto e = fail(to);
+    auto e = failed(fail(to));
     ::close(in);
     return e;
   }
@@ -161,7 +163,8 @@ std::optional<std::string> copySparse(const std::string& from, const std::string
     off_t hole = ::lseek(in, data, SEEK_HOLE);
     if (hole < 0) hole = st.st_size;
     for (off_t at = data; at < hole;) {
-      const auto want = static_cast<std::size_t>(std::min<off_t>(hole - at, static_cast<off_t>(buffer.size())));
+      const auto want =
+          static_cast<std::size_t>(std::min<off_t>(hole - at, static_cast<off_t>(buffer.size())));
       const ssize_t got = ::pread(in, buffer.data(), want, at);
       if (got <= 0 || ::pwrite(out, buffer.data(), static_cast<std::size_t>(got), at) != got) {
         error = fail(got <= 0 ? from : to);
@@ -175,8 +178,11 @@ std::optional<std::string> copySparse(const std::string& from, const std::string
   if (!error && ::fchown(out, st.st_uid, st.st_gid) < 0 && errno != EPERM) error = fail(to);
   if (::close(out) < 0 && !error) error = fail(to);
   ::close(in);
-  if (error) ::unlink(to.c_str());
-  return error;
+  if (error) {
+    ::unlink(to.c_str());
+    return failed(*error);
+  }
+  return Done{};
 }
 
 }  // namespace qor::host::libvirt

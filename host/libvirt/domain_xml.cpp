@@ -42,7 +42,9 @@ SerialPort describe(xmlNodePtr node, bool running) {
   return port;
 }
 
-xmlNodePtr devicesOf(const XmlDoc& doc) { return child(doc.root(), "devices"); }
+xmlNodePtr devicesOf(const XmlDoc& doc) {
+  return child(doc.root(), "devices");
+}
 
 // The host's element in <metadata>, if there is one.
 xmlNodePtr ownElement(const XmlDoc& doc) {

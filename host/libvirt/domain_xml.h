@@ -1,5 +1,8 @@
 #pragma once
 
+// Reading and rewriting libvirt's domain XML as plain text in, plain values out: no state, no
+// libvirt calls, never reaches the network; safe on any thread.
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,9 +30,9 @@ struct SerialPort {
 std::optional<std::vector<SerialPort>> serialPortsOf(std::string_view domainXml, bool running);
 
 struct Disk {
-  std::string target;  // vda
-  std::string device;  // disk, cdrom, floppy, lun
-  std::string type;    // file, block, volume, network, dir
+  std::string target;               // vda
+  std::string device;               // disk, cdrom, floppy, lun
+  std::string type;                 // file, block, volume, network, dir
   std::optional<std::string> file;  // a file's or block device's path
   std::optional<std::string> pool;  // a volume's pool and name
   std::optional<std::string> volume;
@@ -37,7 +40,9 @@ struct Disk {
   bool readOnly = false;
   bool shareable = false;
   // A disk the machine writes to and that is its own: a copy gets a copy of it.
-  bool writable() const { return device != "cdrom" && device != "floppy" && !readOnly && !shareable; }
+  bool writable() const {
+    return device != "cdrom" && device != "floppy" && !readOnly && !shareable;
+  }
 };
 std::optional<std::vector<Disk>> disksOf(std::string_view domainXml);
 

@@ -3,12 +3,8 @@
 #include <array>
 #include <utility>
 
-#include "contract/errors.h"
-
 namespace qor::host::libvirt {
 namespace {
-
-namespace names = contract::error_names;
 
 bool contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
@@ -42,19 +38,6 @@ std::string sentence(std::string text) {
 
 }  // namespace
 
-GuestError guestInvalidArgs(std::string message) {
-  return {names::kInvalidArgs, std::move(message)};
-}
-GuestError guestInvalidState(std::string message) {
-  return {names::kInvalidState, std::move(message)};
-}
-GuestError guestFailed(std::string message) {
-  return {names::kHostFailed, std::move(message)};
-}
-GuestError guestUnknownObject(std::string message) {
-  return {names::kUnknownObject, std::move(message)};
-}
-
 AgentFault classifyAgentFailure(std::string_view libvirtMessage) {
   for (const auto& p : kPatterns) {
     if (contains(libvirtMessage, p.text)) return p.fault;
@@ -71,32 +54,37 @@ std::string agentWords(std::string_view libvirtMessage) {
   return std::string(libvirtMessage.substr(end + 3));
 }
 
-GuestError agentFailure(std::string_view libvirtMessage, std::string_view context) {
+Failure agentFailure(std::string_view libvirtMessage, std::string_view context) {
   const std::string said(libvirtMessage);
   switch (classifyAgentFailure(libvirtMessage)) {
     case AgentFault::notConfigured:
-      return guestInvalidState(
+      return invalidState(
           "The virtual machine has no guest agent: its definition has no "
           "org.qemu.guest_agent.0 channel.");
     case AgentFault::notConnected:
-      return guestInvalidState(
+      return invalidState(
           "The guest agent is not running in the guest (it has not connected; the guest may "
           "still be starting, or has no qemu-guest-agent).");
     case AgentFault::notAnswering:
-      return guestFailed("The guest agent does not answer: " + sentence(said));
+      return failed("The guest agent does not answer: " + sentence(said));
     case AgentFault::notRunning:
-      return guestInvalidState(
+      return invalidState(
           "The virtual machine is not running (it is paused or stopped), so its guest agent "
           "cannot answer.");
     case AgentFault::replyTooLarge:
-      return guestFailed("The guest agent's answer is too large to come through libvirt: " +
-                         sentence(said));
+      return failed("The guest agent's answer is too large to come through libvirt: " +
+                    sentence(said));
     case AgentFault::agentError:
-      return guestFailed(std::string(context) + ": " + sentence(agentWords(libvirtMessage)));
+      return failed(std::string(context) + ": " + sentence(agentWords(libvirtMessage)));
     case AgentFault::other:
       break;
   }
-  return guestFailed(std::string(context) + ": " + sentence(said));
+  return failed(std::string(context) + ": " + sentence(said));
+}
+
+Failure malformedReply(std::string_view command) {
+  return failed("The guest agent answered " + std::string(command) +
+                " with something that is not its reply.");
 }
 
 }  // namespace qor::host::libvirt

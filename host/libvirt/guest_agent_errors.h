@@ -1,21 +1,14 @@
 #pragma once
 
+// How a failed guest-agent command reads to the client, from libvirt's words: plain functions,
+// no state; safe on any thread.
+
 #include <string>
 #include <string_view>
 
+#include "host/backend/result.h"
+
 namespace qor::host::libvirt {
-
-// A guest request that failed, as the bus side answers it: an error name of the contract and
-// a message written for the user.
-struct GuestError {
-  std::string_view name;
-  std::string message;
-};
-
-GuestError guestInvalidArgs(std::string message);
-GuestError guestInvalidState(std::string message);
-GuestError guestFailed(std::string message);
-GuestError guestUnknownObject(std::string message);
 
 // Why an agent command did not give an answer, read from libvirt's message.
 enum class AgentFault {
@@ -33,9 +26,12 @@ AgentFault classifyAgentFailure(std::string_view libvirtMessage);
 // The agent's own words without libvirt's "unable to execute QEMU agent command 'x': " frame.
 std::string agentWords(std::string_view libvirtMessage);
 
-// The reply for a command that failed: the machine-level faults say which, in the same words
+// The failure for a command that failed: the machine-level faults say which, in the same words
 // whatever was asked; the agent's own refusals carry `context` ("Cannot open '/x' in the
 // guest") in front of its words.
-GuestError agentFailure(std::string_view libvirtMessage, std::string_view context);
+Failure agentFailure(std::string_view libvirtMessage, std::string_view context);
+
+// The agent answered `command` with something that is not that command's reply.
+Failure malformedReply(std::string_view command);
 
 }  // namespace qor::host::libvirt

@@ -1,14 +1,9 @@
-// Guest files: guest-file-open/read/write/seek/close, with the client's position kept exact
-// while data is read ahead of it or written behind it.
+#include "host/libvirt/guest_agent_files.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "contract/codes.h"
-#include "host/libvirt/guest_agent.h"
-#include "host/libvirt/guest_agent_state.h"
 #include "support/base64.h"
-#include "support/utf8.h"
 
 namespace qor::host::libvirt {
 namespace {
@@ -17,70 +12,54 @@ using contract::code;
 using contract::QorOpenMode;
 using contract::QorWhence;
 
-std::optional<std::int64_t> integerOf(const nlohmann::json& j, const char* key) {
-  if (!j.is_object()) return std::nullopt;
-  auto it = j.find(key);
-  if (it == j.end() || !it->is_number_integer()) return std::nullopt;
-  return it->get<std::int64_t>();
-}
-
-GuestError malformed(const char* command) {
-  return guestFailed(std::string("The guest agent answered ") + command +
-                     " with something that is not its reply.");
-}
-
-GuestError closedFile() {
-  return guestUnknownObject("The guest file is closed.");
+Failure closedFile() {
+  return noObject("The guest file is closed.");
 }
 
 }  // namespace
 
-GuestResult<GuestHandle> GuestAgent::open(const std::string& domainUuid, const std::string& path,
-                                          std::uint32_t mode, bool updating) {
+Result<GuestHandle> AgentFiles::open(const std::string& domainUuid, const std::string& path,
+                                     std::uint32_t mode, bool updating) {
   const bool reading = mode == code(QorOpenMode::reading);
   if (!reading && mode != code(QorOpenMode::writing)) {
-    return guestInvalidArgs("The open mode must be 'OpRo' (reading) or 'OpWo' (writing).");
+    return invalidArgs("The open mode must be 'OpRo' (reading) or 'OpWo' (writing).");
   }
   // fopen()'s modes: "+" opens for both; "w" creates the file or empties it.
   const char* fopenMode = reading ? (updating ? "r+" : "r") : (updating ? "w+" : "w");
-  auto opened = call(domainUuid, "guest-file-open", {{"path", path}, {"mode", fopenMode}},
-                     "Cannot open '" + path + "' in the guest");
-  if (auto* e = std::get_if<GuestError>(&opened)) return std::move(*e);
+  auto opened = channel_.call(domainUuid, "guest-file-open", {{"path", path}, {"mode", fopenMode}},
+                              "Cannot open '" + path + "' in the guest");
+  if (auto* e = std::get_if<Failure>(&opened)) return std::move(*e);
   const auto& ret = std::get<nlohmann::json>(opened);
-  if (!ret.is_number_integer()) return malformed("guest-file-open");
+  if (!ret.is_number_integer()) return malformedReply("guest-file-open");
 
-  auto f = std::make_shared<File>();
-  f->domain = domainKey(domainUuid);
-  f->path = path;
-  f->agentHandle = ret.get<std::int64_t>();
-  f->readable = reading || updating;
-  f->writable = !reading || updating;
+  auto f =
+      std::make_shared<GuestFile>(channel_, domainKey(domainUuid), path, ret.get<std::int64_t>(),
+                                  reading || updating, !reading || updating);
   std::lock_guard guard(mutex_);
-  const GuestHandle handle = nextFile_++;
+  const GuestHandle handle = next_++;
   files_.emplace(handle, std::move(f));
   return handle;
 }
 
-GuestResult<std::string> GuestAgent::read(const std::string& domainUuid, GuestHandle file,
-                                          std::int64_t offset, std::uint32_t whence,
-                                          std::int64_t length, bool base64, bool closing) {
-  auto f = findFile(domainUuid, file);
+Result<std::string> AgentFiles::read(const std::string& domainUuid, GuestHandle file,
+                                     std::int64_t offset, std::uint32_t whence, std::int64_t length,
+                                     bool base64, bool closing) {
+  auto f = find(domainUuid, file);
   if (!f) return closedFile();
   if (whence != code(QorWhence::current)) {
-    return guestInvalidArgs("The only origin of an offset is the current position ('CuRr').");
+    return invalidArgs("The only origin of an offset is the current position ('CuRr').");
   }
   if (length < 0 || length > kMaxReadLength) {
-    return guestInvalidArgs("The length must be between 0 and " + std::to_string(kMaxReadLength) +
-                            " bytes.");
+    return invalidArgs("The length must be between 0 and " + std::to_string(kMaxReadLength) +
+                       " bytes.");
   }
   std::lock_guard fileGuard(f->lock);
   if (f->closed) return closedFile();
-  auto result = readLocked(*f, offset, length, base64);
+  auto result = f->read(offset, length, base64);
   // The bytes read are the answer even when the close after them fails: nothing was lost.
-  if (closing && !std::holds_alternative<GuestError>(result)) {
-    closeLocked(*f);
-    std::lock_guard guard(mutex_);
-    files_.erase(file);
+  if (closing && succeeded(result)) {
+    (void)f->close();
+    drop(file);
   }
   if (base64) {
     if (auto* bytes = std::get_if<std::string>(&result)) *bytes = support::base64Encode(*bytes);
@@ -88,206 +67,89 @@ GuestResult<std::string> GuestAgent::read(const std::string& domainUuid, GuestHa
   return result;
 }
 
-GuestResult<std::string> GuestAgent::readLocked(File& f, std::int64_t offset, std::int64_t length,
-                                                bool base64) {
-  if (!f.readable) return guestInvalidState("The file is not open for reading.");
-  if (auto e = flush(f)) return std::move(*e);
-  if (offset != 0) {
-    const auto left = static_cast<std::int64_t>(f.aheadLeft());
-    if (offset >= -static_cast<std::int64_t>(f.consumed) && offset <= left) {
-      f.consumed = static_cast<std::size_t>(static_cast<std::int64_t>(f.consumed) + offset);
-    } else {
-      if (auto e = seekAgent(f, offset - left)) return std::move(*e);
-      f.ahead.clear();
-      f.consumed = 0;
-      f.sawEnd = false;
-    }
-  }
-
-  const auto wanted = static_cast<std::size_t>(length);
-  std::string out;
-  bool atEnd = false;
-  // A read that began with bytes from the buffer ends with them when the agent reached the
-  // end; one that finds the buffer empty asks the agent, since the file may have grown.
-  if (f.aheadLeft() > 0 && f.sawEnd) atEnd = true;
-  while (out.size() < wanted) {
-    if (f.aheadLeft() > 0) {
-      const std::size_t n = std::min(f.aheadLeft(), wanted - out.size());
-      out.append(f.ahead, f.consumed, n);
-      f.consumed += n;
-      continue;
-    }
-    if (atEnd) break;
-    std::size_t count = wanted - out.size();
-    // Only a file nobody writes through this handle is read ahead: a write must land where
-    // the client is, not where the agent is.
-    if (!f.writable) count = std::max(count, f.readAhead);
-    count = std::min(count, kMaxReadPiece);
-    bool eof = false;
-    auto fetched = fetch(f, static_cast<std::int64_t>(count), eof);
-    if (auto* e = std::get_if<GuestError>(&fetched)) {
-      // What was taken from the buffer stays the client's next bytes.
-      f.ahead = out + f.ahead.substr(f.consumed);
-      f.consumed = 0;
-      return std::move(*e);
-    }
-    f.ahead = std::get<std::string>(std::move(fetched));
-    f.consumed = 0;
-    if (!f.writable) f.readAhead = std::min(f.readAhead * 2, kMaxReadAhead);
-    atEnd = eof || f.ahead.size() < count;
-    f.sawEnd = atEnd;
-  }
-
-  if (!base64) {
-    // Raw text stops before a character the length cuts; bytes that are not text are refused
-    // and stay unread.
-    bool complete = true;
-    const std::size_t usable = support::textPrefixLength(out, complete);
-    const bool refused = !complete || (usable == 0 && !out.empty());
-    const std::size_t keep = refused ? 0 : usable;
-    f.ahead = out.substr(keep) + f.ahead.substr(f.consumed);
-    f.consumed = 0;
-    out.resize(keep);
-    if (refused) {
-      return guestFailed("The file holds bytes that are not text; read it as base64.");
-    }
-  }
-  return out;
-}
-
-GuestResult<std::string> GuestAgent::fetch(File& f, std::int64_t count, bool& eof) {
-  auto reply = call(f.domain, "guest-file-read", {{"handle", f.agentHandle}, {"count", count}},
-                    "Cannot read '" + f.path + "' in the guest");
-  if (auto* e = std::get_if<GuestError>(&reply)) return std::move(*e);
-  const auto& ret = std::get<nlohmann::json>(reply);
-  auto read = integerOf(ret, "count");
-  auto data = ret.is_object() ? ret.find("buf-b64") : ret.end();
-  if (!read || data == ret.end() || !data->is_string()) return malformed("guest-file-read");
-  auto bytes = support::base64Decode(data->get_ref<const std::string&>());
-  if (!bytes || static_cast<std::int64_t>(bytes->size()) != *read || *read > count) {
-    return malformed("guest-file-read");
-  }
-  auto end = ret.find("eof");
-  eof = end != ret.end() && end->is_boolean() && end->get<bool>();
-  return std::move(*bytes);
-}
-
-GuestResult<GuestDone> GuestAgent::write(const std::string& domainUuid, GuestHandle file,
-                                         const std::string& data, std::int64_t offset,
-                                         std::uint32_t whence, bool base64, bool closing) {
-  auto f = findFile(domainUuid, file);
+Result<Done> AgentFiles::write(const std::string& domainUuid, GuestHandle file,
+                               const std::string& data, std::int64_t offset, std::uint32_t whence,
+                               bool base64, bool closing) {
+  auto f = find(domainUuid, file);
   if (!f) return closedFile();
   if (whence != code(QorWhence::current)) {
-    return guestInvalidArgs("The only origin of an offset is the current position ('CuRr').");
+    return invalidArgs("The only origin of an offset is the current position ('CuRr').");
   }
   std::string bytes;
   if (base64) {
     auto decoded = support::base64Decode(data);
-    if (!decoded) return guestInvalidArgs("The data is not valid base64 text.");
+    if (!decoded) return invalidArgs("The data is not valid base64 text.");
     bytes = std::move(*decoded);
   } else {
     bytes = data;
   }
   std::lock_guard fileGuard(f->lock);
   if (f->closed) return closedFile();
-  auto result = writeLocked(*f, std::move(bytes), offset);
-  if (closing && !std::holds_alternative<GuestError>(result)) {
-    result = closeLocked(*f);
-    std::lock_guard guard(mutex_);
-    files_.erase(file);
+  auto result = f->write(std::move(bytes), offset);
+  if (closing && succeeded(result)) {
+    result = f->close();
+    drop(file);
   }
   return result;
 }
 
-GuestResult<GuestDone> GuestAgent::writeLocked(File& f, std::string bytes, std::int64_t offset) {
-  if (!f.writable) return guestInvalidState("The file is not open for writing.");
-  if (f.broken) return *f.broken;
-  // Bytes read ahead (a raw read's leftovers) lie behind the agent's position.
-  if (f.aheadLeft() > 0) {
-    if (auto e = seekAgent(f, -static_cast<std::int64_t>(f.aheadLeft()))) return std::move(*e);
-  }
-  f.ahead.clear();
-  f.consumed = 0;
-  f.sawEnd = false;
-  if (offset != 0) {
-    if (auto e = flush(f)) return std::move(*e);
-    if (auto e = seekAgent(f, offset)) return std::move(*e);
-  }
-  f.behind += bytes;
-  if (f.behind.size() >= kWriteBehind) {
-    if (auto e = flush(f)) return std::move(*e);
-  }
-  return GuestDone{};
-}
-
-std::optional<GuestError> GuestAgent::flush(File& f) {
-  if (f.behind.empty()) return std::nullopt;
-  if (f.broken) return f.broken;
-  std::size_t sent = 0;
-  while (sent < f.behind.size()) {
-    const std::string_view piece =
-        std::string_view(f.behind).substr(sent, std::min(kMaxWritePiece, f.behind.size() - sent));
-    auto reply = call(f.domain, "guest-file-write",
-                      {{"handle", f.agentHandle}, {"buf-b64", support::base64Encode(piece)}},
-                      "Cannot write '" + f.path + "' in the guest");
-    std::optional<GuestError> failure;
-    if (auto* e = std::get_if<GuestError>(&reply)) {
-      failure = std::move(*e);
-    } else if (auto count = integerOf(std::get<nlohmann::json>(reply), "count"); !count) {
-      failure = malformed("guest-file-write");
-    } else if (*count != static_cast<std::int64_t>(piece.size())) {
-      failure = guestFailed("The guest took only " + std::to_string(*count) + " of " +
-                            std::to_string(piece.size()) + " bytes for '" + f.path +
-                            "'; the file is incomplete.");
-    }
-    if (failure) {
-      f.behind.clear();
-      f.broken = failure;
-      return failure;
-    }
-    sent += piece.size();
-  }
-  f.behind.clear();
-  return std::nullopt;
-}
-
-std::optional<GuestError> GuestAgent::seekAgent(File& f, std::int64_t offset) {
-  auto reply = call(f.domain, "guest-file-seek",
-                    {{"handle", f.agentHandle}, {"offset", offset}, {"whence", "cur"}},
-                    "Cannot move in '" + f.path + "' in the guest");
-  if (auto* e = std::get_if<GuestError>(&reply)) {
-    // The agent's position is unknown now: writing on could leave a gap.
-    if (f.writable) f.broken = *e;
-    return std::move(*e);
-  }
-  if (!integerOf(std::get<nlohmann::json>(reply), "position")) return malformed("guest-file-seek");
-  return std::nullopt;
-}
-
-GuestResult<GuestDone> GuestAgent::close(const std::string& domainUuid, GuestHandle file) {
-  auto f = findFile(domainUuid, file);
+Result<Done> AgentFiles::close(const std::string& domainUuid, GuestHandle file) {
+  auto f = find(domainUuid, file);
   if (!f) return closedFile();
   std::lock_guard fileGuard(f->lock);
   if (f->closed) return closedFile();
-  auto result = closeLocked(*f);
-  std::lock_guard guard(mutex_);
-  files_.erase(file);
+  auto result = f->close();
+  drop(file);
   return result;
 }
 
-GuestResult<GuestDone> GuestAgent::closeLocked(File& f) {
-  auto flushed = flush(f);
-  f.closed = true;
-  AgentReply closed = ask(f.domain, "guest-file-close", {{"handle", f.agentHandle}});
-  if (closed.error && classifyAgentFailure(*closed.error) == AgentFault::notAnswering) {
-    closeLater(f.domain, f.agentHandle);
+std::shared_ptr<GuestFile> AgentFiles::find(const std::string& domainUuid, GuestHandle file) {
+  std::lock_guard guard(mutex_);
+  auto it = files_.find(file);
+  if (it == files_.end() || it->second->domain() != domainKey(domainUuid)) return nullptr;
+  return it->second;
+}
+
+void AgentFiles::drop(GuestHandle file) {
+  std::lock_guard guard(mutex_);
+  files_.erase(file);
+}
+
+std::vector<GuestHandle> AgentFiles::files(const std::string& domainUuid) {
+  const std::string key = domainKey(domainUuid);
+  std::lock_guard guard(mutex_);
+  std::vector<GuestHandle> out;
+  for (const auto& [handle, f] : files_) {
+    if (f->domain() == key) out.push_back(handle);
   }
-  // A failed write is the news that matters, told again here: the file is incomplete.
-  if (flushed) return std::move(*flushed);
-  if (f.broken) return *f.broken;
-  if (closed.error)
-    return agentFailure(*closed.error, "Cannot close '" + f.path + "' in the guest");
-  return GuestDone{};
+  return out;
+}
+
+void AgentFiles::release(GuestHandle file) {
+  std::shared_ptr<GuestFile> f;
+  {
+    std::lock_guard guard(mutex_);
+    auto it = files_.find(file);
+    if (it == files_.end()) return;
+    f = std::move(it->second);
+    files_.erase(it);
+  }
+  // Waits for a request still running on the file; its outcome no longer has a reader.
+  std::lock_guard fileGuard(f->lock);
+  if (!f->closed) (void)f->close();
+}
+
+void AgentFiles::forgetMachine(const std::string& domain) {
+  std::lock_guard guard(mutex_);
+  for (auto it = files_.begin(); it != files_.end();) {
+    if (it->second->domain() == domain) {
+      // Not through its lock: a request still on the file may wait seconds for the agent.
+      it->second->closed = true;
+      it = files_.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
 
 }  // namespace qor::host::libvirt

@@ -1,10 +1,6 @@
-// The guest's addresses: guest-network-get-interfaces, and libvirt's own sources when the agent
-// cannot answer.
+#include "host/libvirt/guest_agent_network.h"
 
 #include <utility>
-
-#include "host/libvirt/guest_agent.h"
-#include "host/libvirt/guest_agent_state.h"
 
 namespace qor::host::libvirt {
 namespace {
@@ -53,34 +49,32 @@ std::optional<std::vector<InterfaceAddress>> interfacesOf(const nlohmann::json& 
 
 }  // namespace
 
-GuestResult<std::vector<std::string>> GuestAgent::addresses(const std::string& domainUuid) {
-  AgentReply reply = ask(domainUuid, "guest-network-get-interfaces", nullptr);
+Result<std::vector<std::string>> AgentNetwork::addresses(const std::string& domainUuid) {
+  auto reply = channel_.ask(domainUuid, "guest-network-get-interfaces", nullptr);
   const std::string_view context = "The guest agent cannot list the guest's addresses";
-  if (reply.error) {
-    GuestError failure = agentFailure(*reply.error, context);
+  if (const Failure* said = failureOf(reply)) {
+    Failure failure = agentFailure(said->message, context);
     // A machine that is not running has no addresses to find elsewhere either.
-    if (classifyAgentFailure(*reply.error) == AgentFault::notRunning) return failure;
-    return fallbackAddresses(domainUuid, failure);
+    if (classifyAgentFailure(said->message) == AgentFault::notRunning) return failure;
+    return fallback(domainUuid, failure);
   }
-  auto found = interfacesOf(*reply.ret);
+  auto found = interfacesOf(std::get<nlohmann::json>(reply));
   if (!found) {
-    return guestFailed(
-        "The guest agent answered guest-network-get-interfaces with something "
-        "that is not its reply.");
+    return malformedReply("guest-network-get-interfaces");
   }
   return ordered(*found);
 }
 
-GuestResult<std::vector<std::string>> GuestAgent::fallbackAddresses(
-    const std::string& domainUuid, const GuestError& agentFailure) {
-  if (addressLookup_) {
+Result<std::vector<std::string>> AgentNetwork::fallback(const std::string& domainUuid,
+                                                        const Failure& agentFailure) {
+  if (lookup_) {
     for (AddressSource source : {AddressSource::lease, AddressSource::arp}) {
-      auto found = addressLookup_(domainUuid, source);
+      auto found = lookup_(domainUuid, source);
       if (!found) continue;
       auto addresses = ordered(*found);
       if (!addresses.empty()) return addresses;
     }
-    GuestError failure = agentFailure;
+    Failure failure = agentFailure;
     failure.message += " Neither libvirt's DHCP leases nor its ARP table know an address.";
     return failure;
   }

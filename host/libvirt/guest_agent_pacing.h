@@ -1,5 +1,8 @@
 #pragma once
 
+// When a held GetResult looks at its program again: a plain function of two durations, no
+// state; safe on any thread.
+
 #include <chrono>
 
 namespace qor::host::libvirt {

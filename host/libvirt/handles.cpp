@@ -13,9 +13,17 @@ bool lastErrorIsInvalidState() {
   return e && e->code == VIR_ERR_OPERATION_INVALID;
 }
 
+Failure libvirtError() {
+  return lastErrorIsInvalidState() ? invalidState(lastErrorMessage()) : failed(lastErrorMessage());
+}
+
 std::string takeString(char* text) {
   Chars owned(text);
   return owned ? std::string(owned.get()) : std::string();
+}
+
+Domain lookupDomain(virConnectPtr conn, const std::string& uuid) {
+  return Domain(virDomainLookupByUUIDString(conn, uuid.c_str()));
 }
 
 void silenceLibvirtErrors() {

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "host/backend/result.h"
+
 namespace qor::host::libvirt {
 
 // Owners of libvirt's objects: each frees its object with libvirt's own call.
@@ -41,9 +43,15 @@ std::string lastErrorMessage(const std::string& fallback = "The libvirt call fai
 // Whether the last failure on this thread was an operation the object's state does not allow
 // (a machine that is not running, one that is already running).
 bool lastErrorIsInvalidState();
+// libvirt's last error on this thread as the host's failure: invalidState for an operation the
+// machine's state does not allow, else failed; libvirt's own message either way.
+Failure libvirtError();
 
 // A string libvirt allocated, taken over (nullptr gives an empty one).
 std::string takeString(char* text);
+
+// The domain of this UUID (either case) on a connection; empty, with libvirt's error, if none.
+Domain lookupDomain(virConnectPtr conn, const std::string& uuid);
 
 // libvirt prints every error on stderr unless told otherwise; the host reports them itself.
 void silenceLibvirtErrors();

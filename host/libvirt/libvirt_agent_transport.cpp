@@ -2,44 +2,70 @@
 
 #include <libvirt/libvirt-qemu.h>
 
+#include <cstdlib>
+
 namespace qor::host::libvirt {
 
-AgentReply LibvirtAgentTransport::command(const std::string& domainUuid,
-                                          const nlohmann::json& request, int timeoutSeconds) {
-  AgentReply reply;
+Result<nlohmann::json> LibvirtAgentTransport::command(const std::string& domainUuid,
+                                                      const nlohmann::json& request,
+                                                      int timeoutSeconds) {
   auto c = connection_.get();
-  if (auto* e = std::get_if<std::string>(&c)) {
-    reply.error = *e;
-    return reply;
-  }
+  if (auto* e = failureOf(c)) return *e;
   const auto conn = std::get<ConnectionRef>(c);
   Domain d(virDomainLookupByUUIDString(conn.get(), domainUuid.c_str()));
   if (!d) {
-    reply.error = lastErrorMessage();
+    Failure error = failed(lastErrorMessage());
     connection_.checkAlive();
-    return reply;
+    return error;
   }
   const std::string text = request.dump();
   char* answer = virDomainQemuAgentCommand(d.get(), text.c_str(), timeoutSeconds, 0);
   if (!answer) {
-    reply.error = lastErrorMessage();
+    Failure error = failed(lastErrorMessage());
     connection_.checkAlive();
-    return reply;
+    return error;
   }
-  const auto parsed = nlohmann::json::parse(takeString(answer), nullptr, false);
+  auto parsed = nlohmann::json::parse(takeString(answer), nullptr, false);
   if (parsed.is_discarded() || !parsed.is_object()) {
-    reply.error = "The guest agent's reply is not a JSON object.";
-  } else if (parsed.contains("return")) {
-    reply.ret = parsed["return"];
-  } else if (parsed.contains("error")) {
-    const auto& error = parsed["error"];
-    reply.error = error.is_object() && error.contains("desc") && error["desc"].is_string()
-                      ? error["desc"].get<std::string>()
-                      : error.dump();
-  } else {
-    reply.error = "The guest agent's reply holds neither a result nor an error.";
+    return failed("The guest agent's reply is not a JSON object.");
   }
-  return reply;
+  if (parsed.contains("return"))
+    return Result<nlohmann::json>(std::in_place_index<0>, std::move(parsed["return"]));
+  if (parsed.contains("error")) {
+    const auto& error = parsed["error"];
+    return failed(error.is_object() && error.contains("desc") && error["desc"].is_string()
+                      ? error["desc"].get<std::string>()
+                      : error.dump());
+  }
+  return failed("The guest agent's reply holds neither a result nor an error.");
+}
+
+std::optional<std::vector<InterfaceAddress>> libvirtAddresses(Connection& connection,
+                                                              const std::string& uuid,
+                                                              AddressSource source) {
+  auto c = connection.get();
+  if (!succeeded(c)) return std::nullopt;
+  auto d = lookupDomain(std::get<ConnectionRef>(c).get(), uuid);
+  if (!d) return std::nullopt;
+  virDomainInterfacePtr* interfaces = nullptr;
+  const int n = virDomainInterfaceAddresses(d.get(), &interfaces,
+                                            source == AddressSource::lease
+                                                ? VIR_DOMAIN_INTERFACE_ADDRESSES_SRC_LEASE
+                                                : VIR_DOMAIN_INTERFACE_ADDRESSES_SRC_ARP,
+                                            0);
+  if (n < 0) return std::nullopt;
+  std::vector<InterfaceAddress> out;
+  for (int i = 0; i < n; ++i) {
+    const virDomainInterfacePtr iface = interfaces[i];
+    for (unsigned j = 0; j < iface->naddrs; ++j) {
+      const auto& a = iface->addrs[j];
+      if (!a.addr) continue;
+      out.push_back({iface->name ? iface->name : "", a.addr, a.type == VIR_IP_ADDR_TYPE_IPV6});
+    }
+    virDomainInterfaceFree(iface);
+  }
+  std::free(interfaces);
+  return out;
 }
 
 }  // namespace qor::host::libvirt

@@ -5,7 +5,7 @@
 namespace qor::host::libvirt {
 
 BackendFactory libvirtBackend(std::optional<std::string> uri) {
-  return [uri](EventLoop& loop) -> std::variant<BackendSetup, std::string> {
+  return [uri](EventLoop& loop) -> Result<BackendSetup> {
     BackendSetup setup;
     setup.backend = std::make_unique<LibvirtBackend>(loop, uri);
     return setup;

@@ -1,5 +1,8 @@
 #pragma once
 
+// Plain mappings between libvirt's values and the host's (states, UUIDs, names, stop methods):
+// no state, no libvirt calls; safe on any thread.
+
 #include <cstdint>
 #include <functional>
 #include <optional>

@@ -56,8 +56,7 @@ std::optional<UsbDevice> usbDeviceOf(std::string_view nodeDeviceXml) {
 std::string usbHostdevXml(const UsbDevice& d) {
   return "<hostdev mode='subsystem' type='usb' managed='yes'><source><vendor id='" +
          hex4(d.vendorId) + "'/><product id='" + hex4(d.productId) + "'/><address bus='" +
-         std::to_string(d.bus) + "' device='" + std::to_string(d.device) +
-         "'/></source></hostdev>";
+         std::to_string(d.bus) + "' device='" + std::to_string(d.device) + "'/></source></hostdev>";
 }
 
 std::optional<std::string> heldUsbHostdev(std::string_view domainXml, const UsbDevice& d) {

@@ -1,5 +1,8 @@
 #pragma once
 
+// libvirt's XML for host USB devices and the <hostdev> that lends one to a machine: plain
+// values, no state, no libvirt calls; safe on any thread.
+
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -7,18 +7,29 @@ Worker::Worker(unsigned threads) {
 }
 
 Worker::~Worker() {
+  stop();
+}
+
+void Worker::stop() {
+  std::deque<std::function<void()>> dropped;
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
-    queue_.clear();
+    dropped.swap(queue_);
   }
   wake_.notify_all();
-  for (auto& t : threads_) t.join();
+  for (auto& t : threads_) {
+    if (t.joinable()) t.join();
+  }
+  // Dropped here, on the owner's thread, not under the lock: what a job holds may answer a
+  // request as it goes.
+  dropped.clear();
 }
 
 void Worker::submit(std::function<void()> job) {
   {
     std::lock_guard lock(mutex_);
+    if (stopping_) return;
     queue_.push_back(std::move(job));
   }
   wake_.notify_one();
@@ -34,7 +45,12 @@ void Worker::serve() {
       job = std::move(queue_.front());
       queue_.pop_front();
     }
-    job();
+    // A job reports its own failures (WorkerJobs turns an exception into one); whatever still
+    // escapes must not end the host.
+    try {
+      job();
+    } catch (...) {
+    }
   }
 }
 

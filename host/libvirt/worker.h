@@ -13,15 +13,20 @@ namespace qor::host::libvirt {
 // disk copy, a guest-agent command), so that the host's loop goes on serving other clients.
 // Several threads, so that one slow call (an agent that does not answer) does not hold up
 // another machine's request.
+//
+// It owns its threads and its queue, nothing a job touches: a job brings what it needs and
+// hands its outcome back through the loop (WorkerJobs). No exception leaves a thread.
 class Worker {
  public:
   explicit Worker(unsigned threads);
-  // Waits for the jobs that run; jobs still queued are dropped unrun.
   ~Worker();
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
 
   void submit(std::function<void()> job);
+  // Waits for the jobs that run; jobs still queued are dropped unrun, and later ones too. The
+  // owner calls it before anything the jobs use goes.
+  void stop();
 
  private:
   void serve();

@@ -10,7 +10,9 @@ bool named(xmlNodePtr n, std::string_view name) {
          (name.empty() || std::string_view(reinterpret_cast<const char*>(n->name)) == name);
 }
 
-const xmlChar* x(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
+const xmlChar* x(const char* s) {
+  return reinterpret_cast<const xmlChar*>(s);
+}
 
 }  // namespace
 

@@ -20,14 +20,17 @@ inline const std::uint32_t kReading = contract::code(contract::QorOpenMode::read
 inline const std::uint32_t kWriting = contract::code(contract::QorOpenMode::writing);
 inline const std::uint32_t kCurrent = contract::code(contract::QorWhence::current);
 
-inline AgentReply ok(nlohmann::json ret) {
-  return {std::move(ret), std::nullopt};
+// What the transport hands back for one command.
+using Reply = Result<nlohmann::json>;
+
+inline Reply ok(nlohmann::json ret) {
+  return Reply(std::in_place_index<0>, std::move(ret));
 }
-inline AgentReply failure(std::string message) {
-  return {std::nullopt, std::move(message)};
+inline Reply failure(std::string message) {
+  return failed(std::move(message));
 }
 // How libvirt words an error the agent itself returned.
-inline AgentReply agentRefusal(const std::string& command, const std::string& words) {
+inline Reply agentRefusal(const std::string& command, const std::string& words) {
   return failure("internal error: unable to execute QEMU agent command '" + command +
                  "': " + words);
 }
@@ -37,8 +40,8 @@ inline AgentReply agentRefusal(const std::string& command, const std::string& wo
 // Every request it gets is recorded.
 class FakeAgent : public AgentTransport {
  public:
-  AgentReply command(const std::string& domainUuid, const nlohmann::json& request,
-                     int timeoutSeconds) override {
+  Reply command(const std::string& domainUuid, const nlohmann::json& request,
+                int timeoutSeconds) override {
     domains.push_back(domainUuid);
     timeouts.push_back(timeoutSeconds);
     sent.push_back(request);
@@ -51,7 +54,7 @@ class FakeAgent : public AgentTransport {
       if (auto reply = fault(request)) return *reply;
     }
     if (!script.empty()) {
-      AgentReply reply = script.front();
+      Reply reply = script.front();
       script.pop_front();
       return reply;
     }
@@ -73,8 +76,8 @@ class FakeAgent : public AgentTransport {
   std::vector<nlohmann::json> sent;
   std::vector<std::string> domains;
   std::vector<int> timeouts;
-  std::deque<AgentReply> script;
-  std::function<std::optional<AgentReply>(const nlohmann::json&)> fault;
+  std::deque<Reply> script;
+  std::function<std::optional<Reply>(const nlohmann::json&)> fault;
   std::map<std::string, std::string> disk;  // path -> content
   struct Open {
     std::string path;
@@ -86,7 +89,7 @@ class FakeAgent : public AgentTransport {
   std::int64_t nextHandle = 1000;
 
  private:
-  AgentReply files(const nlohmann::json& request) {
+  Reply files(const nlohmann::json& request) {
     const std::string name = request.at("execute");
     const nlohmann::json args = request.value("arguments", nlohmann::json::object());
     if (name == "guest-file-open") {
@@ -143,9 +146,9 @@ class FakeAgent : public AgentTransport {
 };
 
 template <class T>
-const T& value(const GuestResult<T>& r) {
-  if (const auto* e = std::get_if<GuestError>(&r)) {
-    ADD_FAILURE() << "failed: " << e->name << ": " << e->message;
+const T& value(const Result<T>& r) {
+  if (const auto* e = std::get_if<Failure>(&r)) {
+    ADD_FAILURE() << "failed: " << e->errorName() << ": " << e->message;
     static const T empty{};
     return empty;
   }
@@ -153,8 +156,8 @@ const T& value(const GuestResult<T>& r) {
 }
 
 template <class T>
-GuestError errorOf(const GuestResult<T>& r) {
-  if (const auto* e = std::get_if<GuestError>(&r)) return *e;
+Failure errorOf(const Result<T>& r) {
+  if (const auto* e = std::get_if<Failure>(&r)) return *e;
   ADD_FAILURE() << "succeeded where it should fail";
   return {};
 }

@@ -34,8 +34,8 @@ TEST(AgentFailureTest, MachineLevelFaultsSayWhichWhateverWasAsked) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.libvirt);
-    const GuestError e = agentFailure(c.libvirt, "Cannot open '/x'");
-    EXPECT_EQ(e.name, c.name);
+    const Failure e = agentFailure(c.libvirt, "Cannot open '/x'");
+    EXPECT_EQ(e.errorName(), c.name);
     EXPECT_NE(e.message.find(c.says), std::string::npos) << e.message;
     EXPECT_EQ(e.message.back(), '.');
   }

@@ -35,7 +35,7 @@ class GuestFilesTest : public ::testing::Test {
       EXPECT_LE(chunk->size(), 4096u);
       out += *chunk;
     }
-    EXPECT_TRUE(std::holds_alternative<GuestDone>(guest.close(kDomain, f)));
+    EXPECT_TRUE(std::holds_alternative<Done>(guest.close(kDomain, f)));
     return out;
   }
   void push(const std::string& path, const std::string& bytes) {
@@ -69,7 +69,7 @@ TEST_F(GuestFilesTest, OpenModesAreFopenModes) {
     EXPECT_EQ(agent.sent[0]["arguments"], (nlohmann::json{{"path", "/f"}, {"mode", c.fopen}}));
   }
   agent.sent.clear();
-  EXPECT_EQ(errorOf(guest.open(kDomain, "/f", contract::fourCharCode("OpAp"), false)).name,
+  EXPECT_EQ(errorOf(guest.open(kDomain, "/f", contract::fourCharCode("OpAp"), false)).errorName(),
             names::kInvalidArgs);
   EXPECT_TRUE(agent.sent.empty());
 }
@@ -144,7 +144,8 @@ TEST_F(GuestFilesTest, RawTextReadsStopBeforeACutCharacterAndRefuseBinary) {
   EXPECT_EQ(value(guest.read(kDomain, f, 0, kCurrent, 4, false, false)),
             "\xC3\xA9"
             "cd");
-  EXPECT_EQ(errorOf(guest.read(kDomain, f, 0, kCurrent, 3, false, false)).name, names::kHostFailed);
+  EXPECT_EQ(errorOf(guest.read(kDomain, f, 0, kCurrent, 3, false, false)).errorName(),
+            names::kHostFailed);
   // Refused bytes stay unread.
   EXPECT_EQ(support::base64Decode(value(guest.read(kDomain, f, 0, kCurrent, 10, true, false))),
             "\xFF"
@@ -160,7 +161,7 @@ TEST_F(GuestFilesTest, RawTextReadsStopBeforeACutCharacterAndRefuseBinary) {
 TEST_F(GuestFilesTest, AFailedOrShortWriteFailsEveryLaterWriteAndTheClose) {
   struct Case {
     const char* name;
-    AgentReply reply;
+    Reply reply;
   } cases[] = {
       {"short", ok({{"count", 100}, {"eof", false}})},
       {"refused",
@@ -169,18 +170,18 @@ TEST_F(GuestFilesTest, AFailedOrShortWriteFailsEveryLaterWriteAndTheClose) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     GuestHandle f = openFile("/w", kWriting);
-    agent.fault = [&](const nlohmann::json& r) -> std::optional<AgentReply> {
+    agent.fault = [&](const nlohmann::json& r) -> std::optional<Reply> {
       if (r["execute"] == "guest-file-write") return c.reply;
       return std::nullopt;
     };
     const std::string chunk = support::base64Encode(randomBytes(4096));
-    std::optional<GuestError> failed;
+    std::optional<Failure> failed;
     for (int i = 0; i < 300 && !failed; ++i) {
       auto written = guest.write(kDomain, f, chunk, 0, kCurrent, true, false);
-      if (auto* e = std::get_if<GuestError>(&written)) failed = *e;
+      if (auto* e = std::get_if<Failure>(&written)) failed = *e;
     }
     ASSERT_TRUE(failed) << "a write the guest did not take was reported as done";
-    EXPECT_EQ(failed->name, names::kHostFailed);
+    EXPECT_EQ(failed->errorName(), names::kHostFailed);
     agent.fault = nullptr;
     EXPECT_EQ(errorOf(guest.write(kDomain, f, chunk, 0, kCurrent, true, false)).message,
               failed->message);
@@ -193,7 +194,7 @@ TEST_F(GuestFilesTest, ACloseSendsWhatWasWrittenBehind) {
   GuestHandle f = openFile("/w", kWriting);
   value(guest.write(kDomain, f, "aGVsbG8=", 0, kCurrent, true, false));
   EXPECT_EQ(agent.disk["/w"], "");
-  agent.fault = [](const nlohmann::json& r) -> std::optional<AgentReply> {
+  agent.fault = [](const nlohmann::json& r) -> std::optional<Reply> {
     if (r["execute"] == "guest-file-write")
       return agentRefusal("guest-file-write", "failed to write to file: Input/output error");
     return std::nullopt;
@@ -215,7 +216,7 @@ TEST_F(GuestFilesTest, ReleaseFlushesAndClosesInTheGuest) {
   EXPECT_TRUE(agent.open.empty());
   EXPECT_EQ(agent.disk["/w"], "hello");
   EXPECT_TRUE(guest.files(kDomain).empty());
-  EXPECT_EQ(errorOf(guest.read(kDomain, reader, 0, kCurrent, 1, true, false)).name,
+  EXPECT_EQ(errorOf(guest.read(kDomain, reader, 0, kCurrent, 1, true, false)).errorName(),
             names::kUnknownObject);
 }
 
@@ -224,7 +225,7 @@ TEST_F(GuestFilesTest, ACloseTheAgentDidNotAnswerIsTriedAgainLater) {
   GuestHandle f = openFile("/r", kReading);
   agent.script.push_back(
       failure("Guest agent is not responding: Guest agent not available for now"));
-  EXPECT_EQ(errorOf(guest.close(kDomain, f)).name, names::kHostFailed);
+  EXPECT_EQ(errorOf(guest.close(kDomain, f)).errorName(), names::kHostFailed);
   EXPECT_EQ(agent.open.size(), 1u);
   // The next answer of that agent brings the close along.
   openFile("/r", kReading);
@@ -248,22 +249,23 @@ TEST_F(GuestFilesTest, RequestsTheFileCannotTakeAreRefusedBeforeTheAgent) {
   GuestHandle r = openFile("/r", kReading);
   GuestHandle w = openFile("/w", kWriting);
   agent.sent.clear();
-  EXPECT_EQ(errorOf(guest.write(kDomain, r, "aGk=", 0, kCurrent, true, false)).name,
+  EXPECT_EQ(errorOf(guest.write(kDomain, r, "aGk=", 0, kCurrent, true, false)).errorName(),
             names::kInvalidState);
-  EXPECT_EQ(errorOf(guest.read(kDomain, w, 0, kCurrent, 1, true, false)).name,
+  EXPECT_EQ(errorOf(guest.read(kDomain, w, 0, kCurrent, 1, true, false)).errorName(),
             names::kInvalidState);
-  EXPECT_EQ(errorOf(guest.write(kDomain, w, "not base64!", 0, kCurrent, true, false)).name,
+  EXPECT_EQ(errorOf(guest.write(kDomain, w, "not base64!", 0, kCurrent, true, false)).errorName(),
             names::kInvalidArgs);
-  EXPECT_EQ(errorOf(guest.read(kDomain, r, 0, contract::fourCharCode("StRt"), 1, true, false)).name,
+  EXPECT_EQ(errorOf(guest.read(kDomain, r, 0, contract::fourCharCode("StRt"), 1, true, false))
+                .errorName(),
             names::kInvalidArgs);
-  EXPECT_EQ(errorOf(guest.read(kDomain, r, 0, kCurrent, -1, true, false)).name,
+  EXPECT_EQ(errorOf(guest.read(kDomain, r, 0, kCurrent, -1, true, false)).errorName(),
             names::kInvalidArgs);
-  EXPECT_EQ(errorOf(guest.read(kDomain, r, 0, kCurrent, 17 * 1024 * 1024, true, false)).name,
+  EXPECT_EQ(errorOf(guest.read(kDomain, r, 0, kCurrent, 17 * 1024 * 1024, true, false)).errorName(),
             names::kInvalidArgs);
   // A handle belongs to the machine that opened it.
   EXPECT_EQ(
       errorOf(guest.read("11111111-2222-3333-4444-555555555555", r, 0, kCurrent, 1, true, false))
-          .name,
+          .errorName(),
       names::kUnknownObject);
   EXPECT_TRUE(agent.sent.empty());
   // The same machine in capitals is the same machine.
@@ -277,7 +279,7 @@ TEST_F(GuestFilesTest, AgentFailuresNameTheFile) {
       agentRefusal("guest-file-open",
                    "failed to open file '/nowhere/x' (mode: 'w'): No such file or directory"));
   auto e = errorOf(guest.open(kDomain, "/nowhere/x", kWriting, false));
-  EXPECT_EQ(e.name, names::kHostFailed);
+  EXPECT_EQ(e.errorName(), names::kHostFailed);
   EXPECT_EQ(e.message,
             "Cannot open '/nowhere/x' in the guest: failed to open file '/nowhere/x' "
             "(mode: 'w'): No such file or directory.");
@@ -295,7 +297,7 @@ TEST_F(GuestFilesTest, ForgettingAMachineDropsItsFilesWithoutAsking) {
   guest.forgetMachine(kDomain);
   EXPECT_TRUE(agent.sent.empty());
   EXPECT_TRUE(guest.files(kDomain).empty());
-  EXPECT_EQ(errorOf(guest.close(kDomain, r)).name, names::kUnknownObject);
+  EXPECT_EQ(errorOf(guest.close(kDomain, r)).errorName(), names::kUnknownObject);
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ TEST(GuestAddressesTest, IPv4FirstThenIPv6WithoutLoopback) {
   EXPECT_EQ(agent.sent[0], (nlohmann::json{{"execute", "guest-network-get-interfaces"}}));
 
   agent.script.push_back(ok({{"name", "eth0"}}));
-  EXPECT_EQ(errorOf(guest.addresses(kDomain)).name, names::kHostFailed);
+  EXPECT_EQ(errorOf(guest.addresses(kDomain)).errorName(), names::kHostFailed);
 }
 
 TEST(GuestAddressesTest, WithoutAnAgentLibvirtsLeasesThenItsArpTable) {
@@ -64,7 +64,7 @@ TEST(GuestAddressesTest, WithoutAnAgentLibvirtsLeasesThenItsArpTable) {
     auto got = guest.addresses(kDomain);
     if (c.expected.empty()) {
       auto e = errorOf(got);
-      EXPECT_EQ(e.name, names::kInvalidState);
+      EXPECT_EQ(e.errorName(), names::kInvalidState);
       EXPECT_NE(e.message.find("not running in the guest"), std::string::npos) << e.message;
       EXPECT_NE(e.message.find("ARP"), std::string::npos) << e.message;
     } else {
@@ -82,7 +82,7 @@ TEST(GuestAddressesTest, AMachineThatIsNotRunningIsNotLookedUpElsewhere) {
     return std::optional<std::vector<InterfaceAddress>>{{{"vnet0", "192.168.122.7", false}}};
   });
   agent.script.push_back(failure("Requested operation is not valid: domain is not running"));
-  EXPECT_EQ(errorOf(guest.addresses(kDomain)).name, names::kInvalidState);
+  EXPECT_EQ(errorOf(guest.addresses(kDomain)).errorName(), names::kInvalidState);
   EXPECT_FALSE(asked);
 }
 

@@ -3,54 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 
 #include "contract/codes.h"
 #include "host/libvirt/handles.h"
 #include "host/libvirt/libvirt_backend.h"
+#include "queue_loop.h"
 
 namespace qor::host::libvirt {
 namespace {
 
 using contract::QorStatus;
-
-// The test's own loop: posted tasks run when the test waits for an outcome.
-class QueueLoop : public Loop {
- public:
-  void post(std::function<void()> task) override {
-    {
-      std::lock_guard lock(mutex_);
-      tasks_.push_back(std::move(task));
-    }
-    wake_.notify_one();
-  }
-  std::unique_ptr<Timer> after(std::chrono::milliseconds, std::function<void()> task) override {
-    post(std::move(task));
-    return std::make_unique<Timer>();
-  }
-  // Runs posted tasks until `done` holds, for at most 30 s.
-  bool runUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done()) {
-      std::unique_lock lock(mutex_);
-      if (!wake_.wait_until(lock, deadline, [&] { return !tasks_.empty(); })) return false;
-      auto task = std::move(tasks_.front());
-      tasks_.pop_front();
-      lock.unlock();
-      task();
-    }
-    return true;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> tasks_;
-};
+using testing::QueueLoop;
 
 // libvirt's test:///default keeps one world per process, which every connection of the
 // process shares (a test driver opened from a file gives each connection a world of its own):
@@ -112,19 +77,25 @@ class LibvirtBackendTest : public ::testing::Test {
     virConnectClose(conn_);
   }
 
-  Result<Done> wait(const std::function<void(Completion<Done>)>& call) {
-    std::optional<Result<Done>> out;
-    call(Completion<Done>([&](Result<Done> r) { out = std::move(r); }));
+  template <class T>
+  Result<T> waitFor(const std::function<void(Completion<T>)>& call) {
+    std::optional<Result<T>> out;
+    call(Completion<T>([&](Result<T> r) { out = std::move(r); }));
     EXPECT_TRUE(loop_.runUntil([&] { return out.has_value(); }));
-    return out ? *out : Result<Done>(failed("no answer"));
+    return out ? *out : Result<T>(failed("no answer"));
   }
-  static std::string errorOf(const Result<Done>& r) {
-    const auto* e = std::get_if<HostError>(&r);
-    return e ? e->name + ": " + e->message : "no error";
+  Result<Done> wait(const std::function<void(Completion<Done>)>& call) {
+    return waitFor<Done>(call);
   }
-  MachineKey key(const std::string& name) { return backend_->machineByName(name).value_or(0); }
+  template <class T>
+  static std::string errorOf(const Result<T>& r) {
+    const auto* e = failureOf(r);
+    return e ? std::string(e->errorName()) + ": " + e->message : "no error";
+  }
+  Machines& machines() { return *backend_->concerns().machines; }
+  MachineKey key(const std::string& name) { return machines().byName(name).value_or(0); }
   std::uint32_t status(const std::string& name) {
-    return backend_->machine(key(name)).value().status.value();
+    return machines().info(key(name)).value().status.value();
   }
   std::string xmlOf(const std::string& name) {
     Domain d(virDomainLookupByName(conn_, name.c_str()));
@@ -150,52 +121,54 @@ class LibvirtBackendTest : public ::testing::Test {
 };
 
 TEST_F(LibvirtBackendTest, MachinesByNameWithUuidsInCapitalsFoundInEitherCase) {
-  EXPECT_FALSE(backend_->unavailable());
-  const auto keys = backend_->machines();
+  EXPECT_TRUE(succeeded(machines().reachable()));
+  const auto keys = machines().list();
   ASSERT_EQ(keys.size(), 2u);
-  auto first = backend_->machine(keys[0]);
-  auto second = backend_->machine(keys[1]);
+  auto first = machines().info(keys[0]);
+  auto second = machines().info(keys[1]);
   EXPECT_EQ(first->name, "beta");
   EXPECT_EQ(first->id, "1B2C3D4E-0000-4000-8000-0000000000B2");
   EXPECT_EQ(first->backend, contract::kQemuBackend);
   EXPECT_EQ(second->name, "test");
-  EXPECT_EQ(backend_->machineById("1b2c3d4e-0000-4000-8000-0000000000b2"), keys[0]);
-  EXPECT_EQ(backend_->machineById("1B2C3D4E-0000-4000-8000-0000000000B2"), keys[0]);
-  EXPECT_EQ(backend_->machineById("1B2C3D4E"), std::nullopt);
-  EXPECT_EQ(backend_->machineByName("BETA"), std::nullopt);
+  EXPECT_EQ(machines().byId("1b2c3d4e-0000-4000-8000-0000000000b2"), keys[0]);
+  EXPECT_EQ(machines().byId("1B2C3D4E-0000-4000-8000-0000000000B2"), keys[0]);
+  EXPECT_EQ(machines().byId("1B2C3D4E"), std::nullopt);
+  EXPECT_EQ(machines().byName("BETA"), std::nullopt);
   EXPECT_EQ(first->status, contract::code(QorStatus::stopped));
   EXPECT_EQ(second->status, contract::code(QorStatus::started));
-  EXPECT_TRUE(backend_->usbDevices().empty());
-  EXPECT_TRUE(backend_->windows().empty());
+  EXPECT_TRUE(backend_->concerns().usb->devices().empty());
+  // It has no windows and nothing of its own to write: it provides neither.
+  EXPECT_EQ(backend_->concerns().windows, nullptr);
+  EXPECT_EQ(backend_->concerns().persistence, nullptr);
 }
 
 TEST_F(LibvirtBackendTest, LifecycleThroughTheWorker) {
-  EXPECT_EQ(errorOf(wait([&](auto d) { backend_->suspend(key("test"), false, d); })), "no error");
+  EXPECT_EQ(errorOf(wait([&](auto d) { machines().suspend(key("test"), false, d); })), "no error");
   EXPECT_EQ(status("test"), contract::code(QorStatus::paused));
-  EXPECT_EQ(errorOf(wait([&](auto d) { backend_->start(key("test"), true, false, d); })),
+  EXPECT_EQ(errorOf(wait([&](auto d) { machines().start(key("test"), true, false, d); })),
             "no error");
   EXPECT_EQ(status("test"), contract::code(QorStatus::started));
-  EXPECT_EQ(errorOf(wait([&](auto d) { backend_->suspend(key("test"), true, d); })), "no error");
+  EXPECT_EQ(errorOf(wait([&](auto d) { machines().suspend(key("test"), true, d); })), "no error");
   EXPECT_EQ(status("test"), contract::code(QorStatus::paused));  // saved
-  EXPECT_EQ(errorOf(wait([&](auto d) { backend_->start(key("test"), true, false, d); })),
+  EXPECT_EQ(errorOf(wait([&](auto d) { machines().start(key("test"), true, false, d); })),
             "no error");
   EXPECT_EQ(status("test"), contract::code(QorStatus::started));
   const auto kill = contract::code(contract::QorStopMethod::kill);
-  EXPECT_EQ(errorOf(wait([&](auto d) { backend_->stop(key("test"), kill, d); })), "no error");
+  EXPECT_EQ(errorOf(wait([&](auto d) { machines().stop(key("test"), kill, d); })), "no error");
   EXPECT_EQ(status("test"), contract::code(QorStatus::stopped));
   // libvirt's own words for what the state does not allow.
-  EXPECT_EQ(errorOf(wait([&](auto d) { backend_->stop(key("test"), kill, d); })),
+  EXPECT_EQ(errorOf(wait([&](auto d) { machines().stop(key("test"), kill, d); })),
             "org.qor.Scripting1.Error.InvalidState: Requested operation is not valid: domain is "
             "not running");
-  EXPECT_EQ(errorOf(wait([&](auto d) { backend_->start(key("test"), true, true, d); })),
+  EXPECT_EQ(errorOf(wait([&](auto d) { machines().start(key("test"), true, true, d); })),
             "org.qor.Scripting1.Error.Failed: These virtual machines have no recovery mode.");
 }
 
 TEST_F(LibvirtBackendTest, DuplicateCopiesWritableDisksAndDeleteRemovesOnlyThose) {
-  EXPECT_EQ(errorOf(wait([&](auto d) { backend_->duplicate(key("test"), std::nullopt, d); })),
+  EXPECT_EQ(errorOf(wait([&](auto d) { machines().duplicate(key("test"), std::nullopt, d); })),
             "org.qor.Scripting1.Error.InvalidState: Only a stopped virtual machine can be "
             "duplicated: stop it first.");
-  EXPECT_EQ(errorOf(wait([&](auto d) { backend_->duplicate(key("beta"), std::nullopt, d); })),
+  EXPECT_EQ(errorOf(wait([&](auto d) { machines().duplicate(key("beta"), std::nullopt, d); })),
             "no error");
   EXPECT_EQ(volumes(), (std::vector<std::string>{"beta-copy.qcow2", "beta.qcow2"}));
   const auto copy = xmlOf("beta copy");
@@ -205,24 +178,23 @@ TEST_F(LibvirtBackendTest, DuplicateCopiesWritableDisksAndDeleteRemovesOnlyThose
   EXPECT_EQ(copy.find("52:54:00:aa:bb:01"), std::string::npos);
   EXPECT_EQ(copy.find("1b2c3d4e-0000-4000-8000-0000000000b2"), std::string::npos);
 
-  EXPECT_EQ(errorOf(wait([&](auto d) { backend_->duplicate(key("beta"), "named", d); })),
+  EXPECT_EQ(errorOf(wait([&](auto d) { machines().duplicate(key("beta"), "named", d); })),
             "no error");
-  EXPECT_EQ(volumes(),
-            (std::vector<std::string>{"beta-copy.qcow2", "beta.qcow2", "named.qcow2"}));
+  EXPECT_EQ(volumes(), (std::vector<std::string>{"beta-copy.qcow2", "beta.qcow2", "named.qcow2"}));
 
-  EXPECT_EQ(errorOf(wait([&](auto d) { backend_->remove(key("beta copy"), d); })), "no error");
-  EXPECT_FALSE(backend_->machineByName("beta copy"));
+  EXPECT_EQ(errorOf(wait([&](auto d) { machines().remove(key("beta copy"), d); })), "no error");
+  EXPECT_FALSE(machines().byName("beta copy"));
   EXPECT_EQ(volumes(), (std::vector<std::string>{"beta.qcow2", "named.qcow2"}));
   // The user's own machine goes, its disk stays.
-  EXPECT_EQ(errorOf(wait([&](auto d) { backend_->remove(key("beta"), d); })), "no error");
+  EXPECT_EQ(errorOf(wait([&](auto d) { machines().remove(key("beta"), d); })), "no error");
   EXPECT_EQ(volumes(), (std::vector<std::string>{"beta.qcow2", "named.qcow2"}));
-  EXPECT_EQ(errorOf(wait([&](auto d) { backend_->remove(key("test"), d); })),
+  EXPECT_EQ(errorOf(wait([&](auto d) { machines().remove(key("test"), d); })),
             "org.qor.Scripting1.Error.InvalidState: The virtual machine is running: stop it "
             "before deleting it.");
 }
 
 TEST_F(LibvirtBackendTest, ADiskAnotherMachineUsesIsKeptOnDelete) {
-  ASSERT_EQ(errorOf(wait([&](auto d) { backend_->duplicate(key("beta"), "copy", d); })),
+  ASSERT_EQ(errorOf(wait([&](auto d) { machines().duplicate(key("beta"), "copy", d); })),
             "no error");
   // Someone points a machine of their own at the copy's disk.
   std::string other = xmlOf("beta");
@@ -236,23 +208,66 @@ TEST_F(LibvirtBackendTest, ADiskAnotherMachineUsesIsKeptOnDelete) {
   }
   Domain defined(virDomainDefineXML(conn_, other.c_str()));
   ASSERT_TRUE(defined) << lastErrorMessage();
-  EXPECT_EQ(errorOf(wait([&](auto d) { backend_->remove(key("copy"), d); })), "no error");
+  EXPECT_EQ(errorOf(wait([&](auto d) { machines().remove(key("copy"), d); })), "no error");
   EXPECT_EQ(volumes(), (std::vector<std::string>{"beta.qcow2", "copy.qcow2"}));
+}
+
+// Guest requests reach the agent, on the worker, only for a running machine; the others say
+// why not at once.
+TEST_F(LibvirtBackendTest, GuestRequestsNeedARunningMachine) {
+  GuestFiles& files = *backend_->concerns().files;
+  GuestProcesses& processes = *backend_->concerns().processes;
+  Network& network = *backend_->concerns().network;
+  OpenFileArgs open;
+  open.path = "/etc/hostname";
+  open.mode = contract::code(contract::QorOpenMode::reading);
+  ExecuteArgs run;
+  run.program = "/bin/true";
+  const std::string notRunning =
+      "org.qor.Scripting1.Error.InvalidState: The virtual machine is not running, so it has no "
+      "guest agent.";
+  EXPECT_EQ(errorOf(waitFor<GuestHandle>([&](auto d) { files.open(key("beta"), open, d); })),
+            notRunning);
+  EXPECT_EQ(errorOf(waitFor<std::vector<std::string>>(
+                [&](auto d) { network.addresses(key("beta"), d); })),
+            notRunning);
+  EXPECT_EQ(errorOf(waitFor<GuestHandle>([&](auto d) { files.open(999, open, d); })),
+            "org.qor.Scripting1.Error.Failed: The virtual machine does not exist.");
+
+  ASSERT_EQ(errorOf(wait([&](auto d) { machines().suspend(key("test"), false, d); })), "no error");
+  EXPECT_EQ(errorOf(waitFor<GuestHandle>([&](auto d) { processes.execute(key("test"), run, d); })),
+            "org.qor.Scripting1.Error.InvalidState: The virtual machine is paused, so its guest "
+            "agent cannot answer; start it to resume it.");
+  ASSERT_EQ(errorOf(wait([&](auto d) { machines().start(key("test"), true, false, d); })),
+            "no error");
+
+  // Asked of the agent's side on the worker: a program it never started is unknown.
+  EXPECT_EQ(
+      errorOf(waitFor<contract::Value>([&](auto d) { processes.result(key("test"), 99, d); })),
+      "org.freedesktop.DBus.Error.UnknownObject: The guest process is not known (any "
+      "more).");
+  EXPECT_TRUE(files.files(key("test")).empty());
+  EXPECT_TRUE(processes.processes(key("test")).empty());
+  files.release(99);  // a handle already gone is no error
+  processes.release(99);
 }
 
 TEST(LibvirtBackendUnreachable, EveryRequestSaysWhyAndNothingIsListed) {
   QueueLoop loop;
   LibvirtBackend backend(loop, "qemu+unix:///session?socket=/nonexistent/qor-test-sock");
-  auto e = backend.unavailable();
+  Machines& machines = *backend.concerns().machines;
+  const auto reachable = machines.reachable();
+  const Failure* e = failureOf(reachable);
   ASSERT_TRUE(e);
-  EXPECT_EQ(e->name, "org.qor.Scripting1.Error.Failed");
+  EXPECT_EQ(e->kind, HostErrorKind::unavailable);
+  EXPECT_EQ(e->errorName(), "org.qor.Scripting1.Error.Failed");
   EXPECT_EQ(e->message.rfind("Cannot reach libvirt at qemu+unix:///session?socket=/nonexistent/"
                              "qor-test-sock: ",
                              0),
             0u)
       << e->message;
   EXPECT_NE(e->message.find("/nonexistent/qor-test-sock"), std::string::npos);
-  EXPECT_TRUE(backend.machines().empty());
+  EXPECT_TRUE(machines.list().empty());
 }
 
 }  // namespace

@@ -92,8 +92,9 @@ TEST(DomainXml, ACopyHasItsNameDisksAndMetadataAndNoUuidMacOrNvramFile) {
   EXPECT_EQ((*disks)[1].pool, "default");
   EXPECT_EQ((*disks)[1].volume, "web-copy-vdb.img");
   EXPECT_EQ((*disks)[2].file, "/iso/debian.iso");
-  EXPECT_EQ(ownedDiskPaths(*xml), (std::vector<std::string>{"/images/web-copy-vda.qcow2",
-                                                             "/var/lib/libvirt/images/web-copy-vdb.img"}));
+  EXPECT_EQ(ownedDiskPaths(*xml),
+            (std::vector<std::string>{"/images/web-copy-vda.qcow2",
+                                      "/var/lib/libvirt/images/web-copy-vdb.img"}));
   EXPECT_TRUE(ownedDiskPaths(kRunning).empty());
 
   // A copy of a copy owns only its own disks.

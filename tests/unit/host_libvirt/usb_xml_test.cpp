@@ -29,9 +29,9 @@ TEST(UsbXml, NodeDeviceGivesBusDeviceIdsAndNames) {
 
 TEST(UsbXml, OtherDevicesAndBrokenOnesAreNotUsbDevices) {
   EXPECT_FALSE(usbDeviceOf("<device><name>usb_usb1</name><capability type='usb'/></device>"));
-  EXPECT_FALSE(usbDeviceOf(
-      "<device><capability type='usb_device'><bus>1</bus><device>x</device>"
-      "<product id='0x1'/><vendor id='0x2'/></capability></device>"));
+  EXPECT_FALSE(
+      usbDeviceOf("<device><capability type='usb_device'><bus>1</bus><device>x</device>"
+                  "<product id='0x1'/><vendor id='0x2'/></capability></device>"));
   EXPECT_FALSE(usbDeviceOf("not xml"));
 }
 

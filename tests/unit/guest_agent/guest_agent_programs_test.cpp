@@ -42,11 +42,12 @@ TEST_F(GuestExecTest, ExecuteSendsTheProgramAsTheAgentTakesIt) {
 }
 
 TEST_F(GuestExecTest, ExecuteRefusesWhatCannotBeSent) {
-  EXPECT_EQ(errorOf(guest.execute(kDomain, "", {}, {}, "", true, true)).name, names::kInvalidArgs);
-  EXPECT_EQ(errorOf(guest.execute(kDomain, "cat", {}, {}, "a=b", true, true)).name,
+  EXPECT_EQ(errorOf(guest.execute(kDomain, "", {}, {}, "", true, true)).errorName(),
+            names::kInvalidArgs);
+  EXPECT_EQ(errorOf(guest.execute(kDomain, "cat", {}, {}, "a=b", true, true)).errorName(),
             names::kInvalidArgs);
   const std::string huge = support::base64Encode(std::string(150000, 'x'));
-  EXPECT_EQ(errorOf(guest.execute(kDomain, "cat", {}, {}, huge, true, true)).name,
+  EXPECT_EQ(errorOf(guest.execute(kDomain, "cat", {}, {}, huge, true, true)).errorName(),
             names::kInvalidArgs);
   EXPECT_TRUE(agent.sent.empty());
   agent.script.push_back(ok({{"pid", 1}}));
@@ -56,7 +57,7 @@ TEST_F(GuestExecTest, ExecuteRefusesWhatCannotBeSent) {
       "guest-exec",
       "Failed to execute child process \xE2\x80\x9Cnope\xE2\x80\x9D (No such file or directory)"));
   auto e = errorOf(guest.execute(kDomain, "nope", {}, {}, "", true, true));
-  EXPECT_EQ(e.name, names::kHostFailed);
+  EXPECT_EQ(e.errorName(), names::kHostFailed);
   EXPECT_EQ(e.message.rfind("Cannot run 'nope' in the guest: Failed to execute child process", 0),
             0u)
       << e.message;
@@ -67,7 +68,7 @@ TEST_F(GuestExecTest, StatusRepliesBecomeResults) {
     const char* name;
     nlohmann::json reply;
     bool base64;
-    ProcessResult expected;
+    ProcessState expected;
   } cases[] = {
       {"running", {{"exited", false}}, true, {false, 0, "", "", false, false}},
       {"exit 0 without output",
@@ -101,7 +102,7 @@ TEST_F(GuestExecTest, StatusRepliesBecomeResults) {
     SCOPED_TRACE(c.name);
     GuestHandle p = start(c.base64);
     agent.script.push_back(ok(c.reply));
-    const ProcessResult r = value(guest.status(kDomain, p));
+    const ProcessState r = value(guest.status(kDomain, p));
     EXPECT_EQ(r.exited, c.expected.exited);
     EXPECT_EQ(r.exitCode, c.expected.exitCode);
     EXPECT_EQ(r.output, c.expected.output);
@@ -133,7 +134,7 @@ TEST_F(GuestExecTest, AnEndThatCannotComeThroughIsAnErrorForGood) {
     GuestHandle p = start();
     agent.script.push_back(failure(message));
     auto e = errorOf(guest.status(kDomain, p));
-    EXPECT_EQ(e.name, names::kHostFailed);
+    EXPECT_EQ(e.errorName(), names::kHostFailed);
     EXPECT_NE(e.message.find("too large"), std::string::npos) << e.message;
     const auto asked = agent.sent.size();
     EXPECT_EQ(errorOf(guest.status(kDomain, p)).message, e.message);
@@ -142,11 +143,11 @@ TEST_F(GuestExecTest, AnEndThatCannotComeThroughIsAnErrorForGood) {
   // Without an end, or with an end the agent no longer knows, nothing reads as success.
   GuestHandle p = start();
   agent.script.push_back(ok({{"exited", true}}));
-  EXPECT_EQ(errorOf(guest.status(kDomain, p)).name, names::kHostFailed);
+  EXPECT_EQ(errorOf(guest.status(kDomain, p)).errorName(), names::kHostFailed);
   p = start();
   agent.script.push_back(agentRefusal("guest-exec-status", "Invalid parameter 'pid'"));
-  EXPECT_EQ(errorOf(guest.status(kDomain, p)).name, names::kHostFailed);
-  EXPECT_EQ(errorOf(guest.status(kDomain, p)).name, names::kHostFailed);
+  EXPECT_EQ(errorOf(guest.status(kDomain, p)).errorName(), names::kHostFailed);
+  EXPECT_EQ(errorOf(guest.status(kDomain, p)).errorName(), names::kHostFailed);
 }
 
 TEST_F(GuestExecTest, AnAgentThatDoesNotAnswerIsAskedAgainLater) {
@@ -171,7 +172,7 @@ TEST_F(GuestExecTest, ReleaseLetsTheAgentDropAnEndedProgram) {
   guest.releaseProcess(ended);
   EXPECT_EQ(agent.sent.size(), asked + 1);  // only the running one is looked at once more
   EXPECT_TRUE(guest.processes(kDomain).empty());
-  EXPECT_EQ(errorOf(guest.status(kDomain, running)).name, names::kUnknownObject);
+  EXPECT_EQ(errorOf(guest.status(kDomain, running)).errorName(), names::kUnknownObject);
 }
 
 TEST_F(GuestExecTest, OnlyTheNewestFinishedResultsAreKept) {
@@ -182,7 +183,7 @@ TEST_F(GuestExecTest, OnlyTheNewestFinishedResultsAreKept) {
     value(guest.status(kDomain, handles.back()));
   }
   EXPECT_EQ(guest.processes(kDomain).size(), 100u);
-  EXPECT_EQ(errorOf(guest.status(kDomain, handles.front())).name, names::kUnknownObject);
+  EXPECT_EQ(errorOf(guest.status(kDomain, handles.front())).errorName(), names::kUnknownObject);
   EXPECT_EQ(value(guest.status(kDomain, handles.back())).exitCode, 104);
 }
 

@@ -1,10 +1,10 @@
-// Duplicate: a stopped machine's definition under a new name, UUID and MAC addresses, with a
-// copy of each disk it writes to; read-only and shareable disks (ISO images) stay shared.
+#include "host/libvirt/domain_duplicate.h"
+
+#include <cstdlib>
 #include <set>
 
 #include "host/libvirt/disk_paths.h"
 #include "host/libvirt/domain_xml.h"
-#include "host/libvirt/libvirt_backend.h"
 #include "host/libvirt/mapping.h"
 
 namespace qor::host::libvirt {
@@ -26,8 +26,10 @@ void removeCopies(virConnectPtr conn, const std::vector<DiskCopy>& copies) {
   for (const auto& c : copies) (void)removeDisk(conn, c.path);
 }
 
-Result<Done> duplicateMachine(virConnectPtr conn, virDomainPtr d, const std::string& originalName,
-                              const std::optional<std::string>& wanted) {
+}  // namespace
+
+Result<Done> duplicateDomain(virConnectPtr conn, virDomainPtr d, const std::string& originalName,
+                             const std::optional<std::string>& wanted) {
   int state = 0;
   int reason = 0;
   if (virDomainGetState(d, &state, &reason, 0) < 0) return libvirtError();
@@ -59,7 +61,7 @@ Result<Done> duplicateMachine(virConnectPtr conn, virDomainPtr d, const std::str
   for (const auto& disk : *disks) {
     if (!disk.writable()) continue;
     auto copy = copyDisk(conn, disk, name, writable == 1);
-    if (auto* e = std::get_if<HostError>(&copy)) {
+    if (auto* e = failureOf(copy)) {
       removeCopies(conn, copies);
       return *e;
     }
@@ -72,21 +74,11 @@ Result<Done> duplicateMachine(virConnectPtr conn, virDomainPtr d, const std::str
   }
   Domain copy(virDomainDefineXML(conn, definition->c_str()));
   if (!copy) {
-    HostError error = libvirtError();
+    Failure error = libvirtError();
     removeCopies(conn, copies);
     return error;
   }
   return Done{};
-}
-
-}  // namespace
-
-void LibvirtBackend::duplicate(MachineKey key, std::optional<std::string> name,
-                               Completion<Done> done) {
-  onWorker(key, [name](virConnectPtr conn, const Target& t) -> Result<Done> {
-    auto d = lookupDomain(conn, t.uuid);
-    return d ? duplicateMachine(conn, d.get(), t.name, name) : libvirtError();
-  }, std::move(done));
 }
 
 }  // namespace qor::host::libvirt

@@ -1,7 +1,8 @@
-// Host USB devices: libvirt's node devices, handed to a running machine as a <hostdev>.
-#include <algorithm>
+#include "host/libvirt/libvirt_usb_devices.h"
 
-#include "host/libvirt/libvirt_backend.h"
+#include <algorithm>
+#include <cstdlib>
+
 #include "host/libvirt/mapping.h"
 
 namespace qor::host::libvirt {
@@ -44,20 +45,23 @@ Result<Done> detachEverywhere(virConnectPtr conn, const UsbDevice& device) {
 
 }  // namespace
 
-const std::vector<UsbDevice>& LibvirtBackend::usbList() {
-  auto& s = snapshot();
-  if (!s.usbRead && !s.error) {
-    if (auto c = readConnection_.get(); std::holds_alternative<ConnectionRef>(c)) {
-      s.usb = listUsb(std::get<ConnectionRef>(c).get());
+const std::vector<UsbDevice>& LibvirtUsbDevices::list() {
+  const auto& look = domains_.look();
+  if (listLook_ != look.number) {
+    list_.clear();
+    if (!look.error) {
+      if (auto c = domains_.readConnection(); succeeded(c)) {
+        list_ = listUsb(std::get<ConnectionRef>(c).get());
+      }
     }
-    s.usbRead = true;
+    listLook_ = look.number;
   }
-  return s.usb;
+  return list_;
 }
 
-std::vector<UsbDeviceInfo> LibvirtBackend::usbDevices() {
+std::vector<UsbDeviceInfo> LibvirtUsbDevices::devices() {
   std::vector<UsbDeviceInfo> out;
-  for (const auto& d : usbList()) {
+  for (const auto& d : list()) {
     UsbDeviceInfo info;
     info.id = usbLocation(d.bus, d.device);
     info.name = d.productName ? d.productName : d.vendorName;
@@ -70,36 +74,41 @@ std::vector<UsbDeviceInfo> LibvirtBackend::usbDevices() {
   return out;
 }
 
-void LibvirtBackend::connectUsb(std::size_t index, MachineKey machine, Completion<Done> done) {
-  const auto& list = usbList();
-  if (index >= list.size()) {
+void LibvirtUsbDevices::connect(std::size_t index, MachineKey machine, Completion<Done> done) {
+  const auto& devices = list();
+  if (index >= devices.size()) {
     done(failed("The USB device is gone."));
     return;
   }
-  const UsbDevice device = list[index];
-  onWorker(machine, [device](virConnectPtr conn, const Target& t) -> Result<Done> {
-    auto d = lookupDomain(conn, t.uuid);
-    if (!d) return libvirtError();
-    const auto xml = usbHostdevXml(device);
-    if (virDomainAttachDeviceFlags(d.get(), xml.c_str(), VIR_DOMAIN_AFFECT_LIVE) < 0) {
-      return libvirtError();
-    }
-    return Done{};
-  }, std::move(done));
+  const UsbDevice device = devices[index];
+  domains_.onMachine(
+      machine,
+      [device](virConnectPtr conn, const Domains::Target& t) -> Result<Done> {
+        auto d = lookupDomain(conn, t.uuid);
+        if (!d) return libvirtError();
+        const auto xml = usbHostdevXml(device);
+        if (virDomainAttachDeviceFlags(d.get(), xml.c_str(), VIR_DOMAIN_AFFECT_LIVE) < 0) {
+          return libvirtError();
+        }
+        return Done{};
+      },
+      std::move(done));
 }
 
-void LibvirtBackend::disconnectUsb(std::size_t index, Completion<Done> done) {
-  const auto& list = usbList();
-  if (index >= list.size()) {
+void LibvirtUsbDevices::disconnect(std::size_t index, Completion<Done> done) {
+  const auto& devices = list();
+  if (index >= devices.size()) {
     done(failed("The USB device is gone."));
     return;
   }
-  const UsbDevice device = list[index];
-  later<Done>([this, device]() -> Result<Done> {
-    auto c = workerConnection_.get();
-    if (auto* e = std::get_if<std::string>(&c)) return failed(*e);
-    return detachEverywhere(std::get<ConnectionRef>(c).get(), device);
-  }, std::move(done));
+  const UsbDevice device = devices[index];
+  domains_.change<Done>(
+      [&worker = workerConnection_, device]() -> Result<Done> {
+        auto c = worker.get();
+        if (auto* e = failureOf(c)) return *e;
+        return detachEverywhere(std::get<ConnectionRef>(c).get(), device);
+      },
+      std::move(done));
 }
 
 }  // namespace qor::host::libvirt

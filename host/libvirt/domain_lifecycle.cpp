@@ -1,12 +1,11 @@
-// Start, suspend, stop and delete: each runs on the worker, since libvirt takes seconds for most
-// of them (a managed save writes the machine's memory, a destroy waits for QEMU to end).
-#include <filesystem>
+#include "host/libvirt/domain_lifecycle.h"
+
+#include <algorithm>
+#include <cstdlib>
 #include <set>
 
 #include "host/libvirt/disk_paths.h"
 #include "host/libvirt/domain_xml.h"
-#include "host/libvirt/libvirt_backend.h"
-#include "host/libvirt/mapping.h"
 
 namespace qor::host::libvirt {
 namespace {
@@ -23,11 +22,17 @@ std::optional<State> stateOf(virDomainPtr d) {
   return s;
 }
 
-bool hasSavedState(virDomainPtr d) { return virDomainHasManagedSaveImage(d, 0) == 1; }
+bool hasSavedState(virDomainPtr d) {
+  return virDomainHasManagedSaveImage(d, 0) == 1;
+}
 
-Result<Done> ok() { return Done{}; }
+Result<Done> ok() {
+  return Done{};
+}
 
-Result<Done> startMachine(virConnectPtr conn, virDomainPtr d, bool saving) {
+}  // namespace
+
+Result<Done> startDomain(virConnectPtr conn, virDomainPtr d, bool saving) {
   const auto s = stateOf(d);
   if (!s) return libvirtError();
   if (s->state == VIR_DOMAIN_PAUSED) {
@@ -43,7 +48,8 @@ Result<Done> startMachine(virConnectPtr conn, virDomainPtr d, bool saving) {
         "normally, or stop it by force to discard the saved state.");
   }
   // A defined machine started from another definition runs that one, and keeps its own.
-  const auto xml = takeString(virDomainGetXMLDesc(d, VIR_DOMAIN_XML_INACTIVE | VIR_DOMAIN_XML_SECURE));
+  const auto xml =
+      takeString(virDomainGetXMLDesc(d, VIR_DOMAIN_XML_INACTIVE | VIR_DOMAIN_XML_SECURE));
   if (xml.empty()) return libvirtError();
   const auto disposable = disposableDefinition(xml);
   if (!disposable) return failed("The machine's definition cannot be read.");
@@ -51,7 +57,13 @@ Result<Done> startMachine(virConnectPtr conn, virDomainPtr d, bool saving) {
   return started ? ok() : libvirtError();
 }
 
-Result<Done> stopMachine(virDomainPtr d, StopAction action) {
+Result<Done> suspendDomain(virDomainPtr d, bool saving) {
+  // A saved machine comes back running: start is what resumes it.
+  const int r = saving ? virDomainManagedSave(d, VIR_DOMAIN_SAVE_RUNNING) : virDomainSuspend(d);
+  return r < 0 ? libvirtError() : ok();
+}
+
+Result<Done> stopDomain(virDomainPtr d, StopAction action) {
   const auto s = stateOf(d);
   if (!s) return libvirtError();
   if (!s->active() && hasSavedState(d)) {
@@ -70,7 +82,7 @@ Result<Done> stopMachine(virDomainPtr d, StopAction action) {
         (void)stateOf(d);
         return ok();
       }
-      const HostError error = libvirtError();
+      const Failure error = libvirtError();
       // The agent may lose its socket as the guest powers off: the guest did stop.
       if (const auto after = stateOf(d); after && !after->active()) return ok();
       return error;
@@ -82,6 +94,8 @@ Result<Done> stopMachine(virDomainPtr d, StopAction action) {
   }
   return ok();
 }
+
+namespace {
 
 // The disk copies this host made for the machine that are still its disks and no other
 // machine's: what deleting it removes.
@@ -114,7 +128,9 @@ std::vector<std::string> disksToRemove(virConnectPtr conn, virDomainPtr d, const
   return out;
 }
 
-Result<Done> deleteMachine(virConnectPtr conn, virDomainPtr d) {
+}  // namespace
+
+Result<Done> deleteDomain(virConnectPtr conn, virDomainPtr d) {
   const auto s = stateOf(d);
   if (!s) return libvirtError();
   if (s->active()) {
@@ -126,8 +142,8 @@ Result<Done> deleteMachine(virConnectPtr conn, virDomainPtr d) {
   // Its saved state, snapshot and checkpoint records and NVRAM go with it; a driver that knows
   // no NVRAM or checkpoints refuses those flags, and is asked again without them.
   const unsigned flags = VIR_DOMAIN_UNDEFINE_MANAGED_SAVE | VIR_DOMAIN_UNDEFINE_SNAPSHOTS_METADATA;
-  if (virDomainUndefineFlags(d, flags | VIR_DOMAIN_UNDEFINE_CHECKPOINTS_METADATA |
-                                    VIR_DOMAIN_UNDEFINE_NVRAM) < 0) {
+  if (virDomainUndefineFlags(
+          d, flags | VIR_DOMAIN_UNDEFINE_CHECKPOINTS_METADATA | VIR_DOMAIN_UNDEFINE_NVRAM) < 0) {
     const virError* e = virGetLastError();
     if (!e || e->code != VIR_ERR_INVALID_ARG || virDomainUndefineFlags(d, flags) < 0) {
       return libvirtError();
@@ -135,59 +151,14 @@ Result<Done> deleteMachine(virConnectPtr conn, virDomainPtr d) {
   }
   std::string failures;
   for (const auto& path : remove) {
-    if (auto e = removeDisk(conn, path)) failures += (failures.empty() ? "" : "; ") + *e;
+    if (auto removed = removeDisk(conn, path); !succeeded(removed)) {
+      failures += (failures.empty() ? "" : "; ") + std::get<Failure>(removed).message;
+    }
   }
   if (!failures.empty()) {
     return failed("The virtual machine is deleted, but not all of its disk copies: " + failures);
   }
   return ok();
-}
-
-}  // namespace
-
-Domain lookupDomain(virConnectPtr conn, const std::string& uuid) {
-  return Domain(virDomainLookupByUUIDString(conn, uuid.c_str()));
-}
-
-void LibvirtBackend::start(MachineKey key, bool saving, bool recovery, Completion<Done> done) {
-  if (recovery) {
-    done(failed("These virtual machines have no recovery mode."));
-    return;
-  }
-  onWorker(key, [saving](virConnectPtr conn, const Target& t) -> Result<Done> {
-    auto d = lookupDomain(conn, t.uuid);
-    return d ? startMachine(conn, d.get(), saving) : libvirtError();
-  }, std::move(done));
-}
-
-void LibvirtBackend::suspend(MachineKey key, bool saving, Completion<Done> done) {
-  onWorker(key, [saving](virConnectPtr conn, const Target& t) -> Result<Done> {
-    auto d = lookupDomain(conn, t.uuid);
-    if (!d) return libvirtError();
-    // A saved machine comes back running: start is what resumes it.
-    const int r = saving ? virDomainManagedSave(d.get(), VIR_DOMAIN_SAVE_RUNNING)
-                         : virDomainSuspend(d.get());
-    return r < 0 ? libvirtError() : ok();
-  }, std::move(done));
-}
-
-void LibvirtBackend::stop(MachineKey key, std::uint32_t method, Completion<Done> done) {
-  const auto action = stopActionOf(method);
-  if (!action) {
-    done(invalidArgs("Unknown stop method."));
-    return;
-  }
-  onWorker(key, [action = *action](virConnectPtr conn, const Target& t) -> Result<Done> {
-    auto d = lookupDomain(conn, t.uuid);
-    return d ? stopMachine(d.get(), action) : libvirtError();
-  }, std::move(done));
-}
-
-void LibvirtBackend::remove(MachineKey key, Completion<Done> done) {
-  onWorker(key, [](virConnectPtr conn, const Target& t) -> Result<Done> {
-    auto d = lookupDomain(conn, t.uuid);
-    return d ? deleteMachine(conn, d.get()) : libvirtError();
-  }, std::move(done));
 }
 
 }  // namespace qor::host::libvirt

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "host/libvirt/guest_agent_channel.h"
+
+namespace qor::host::libvirt {
+
+// Agent replies of up to 4 MiB of text come through libvirt (its limit for one string: about
+// 3 MB of data in base64); requests to the agent must stay far smaller: one of more than about
+// 210 KB (the size of a socket's buffer here) reaches qemu-ga cut, and the agent answers
+// nothing or a JSON parse error. So files are read in pieces of up to 2 MiB and written in
+// pieces of 64 KiB.
+inline constexpr std::size_t kMaxReadPiece = 2 * 1024 * 1024;
+inline constexpr std::size_t kMaxWritePiece = 64 * 1024;
+// Each agent round trip costs milliseconds, so a file read from the start is fetched in growing
+// pieces and a file being written is sent in pieces of this size.
+inline constexpr std::size_t kFirstReadAhead = 64 * 1024;
+inline constexpr std::size_t kMaxReadAhead = 1024 * 1024;
+inline constexpr std::size_t kWriteBehind = kMaxWritePiece;
+
+// One file open in a guest through its agent. It owns the client's position, kept exact while
+// data is read ahead of it (a file open for reading only) or written behind it, and a write
+// failure, after which every later write fails too so that no gap is left unnoticed.
+//
+// Its calls block on the agent (worker threads only), and the caller holds `lock` around each
+// of them: one request on the file at a time.
+class GuestFile {
+ public:
+  GuestFile(AgentChannel& channel, std::string domain, std::string path, std::int64_t agentHandle,
+            bool readable, bool writable);
+  GuestFile(const GuestFile&) = delete;
+  GuestFile& operator=(const GuestFile&) = delete;
+
+  const std::string& domain() const { return domain_; }
+
+  // Up to `length` bytes after moving `offset` from the client's position; raw text stops
+  // before a character the length cuts, and bytes that are not text are refused and stay unread.
+  Result<std::string> read(std::int64_t offset, std::int64_t length, bool base64);
+  Result<Done> write(std::string bytes, std::int64_t offset);
+  // Sends what was written behind and closes the file in the guest; a close the agent does not
+  // answer is tried again later (AgentChannel).
+  Result<Done> close();
+
+  std::mutex lock;
+  // Set once closed, or once its machine stopped: then no request may use it.
+  std::atomic<bool> closed{false};
+
+ private:
+  Result<std::string> fetch(std::int64_t count, bool& eof);
+  Result<Done> flush();
+  Result<Done> seek(std::int64_t offset);
+  std::size_t aheadLeft() const { return ahead_.size() - consumed_; }
+
+  AgentChannel& channel_;
+  const std::string domain_;
+  const std::string path_;
+  const std::int64_t agentHandle_;
+  const bool readable_;
+  const bool writable_;
+  // Read ahead of the client: the agent's position is past the client's by what is left here.
+  // Bytes a raw read could not hand out go back here too.
+  std::string ahead_;
+  std::size_t consumed_ = 0;
+  std::size_t readAhead_ = kFirstReadAhead;
+  bool sawEnd_ = false;  // the last agent read reached the end of the file
+  // Written by the client, not sent yet: the agent's position is behind the client's by this.
+  std::string behind_;
+  std::optional<Failure> broken_;
+};
+
+}  // namespace qor::host::libvirt
