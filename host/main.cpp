@@ -7,6 +7,7 @@
 #include "host/bus/service.h"
 #include "host/settings/settings.h"
 #include "host/libvirt/libvirt_factory.h"
+#include "host/objects/routes.h"
 #include "host/simulated/spawning_backend.h"
 
 namespace {

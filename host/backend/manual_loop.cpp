@@ -14,6 +14,7 @@ struct ManualTimer : Timer {
 }  // namespace
 
 void ManualLoop::post(std::function<void()> task) {
+  std::lock_guard lock(postedMutex_);
   posted_.push_back(std::move(task));
 }
 
@@ -27,7 +28,12 @@ std::unique_ptr<Timer> ManualLoop::after(std::chrono::milliseconds, std::functio
 
 std::size_t ManualLoop::runPending() {
   std::size_t ran = 0;
-  for (auto posted = std::exchange(posted_, {}); auto& task : posted) {
+  std::vector<std::function<void()>> posted;
+  {
+    std::lock_guard lock(postedMutex_);
+    posted = std::exchange(posted_, {});
+  }
+  for (auto& task : posted) {
     task();
     ++ran;
   }

@@ -4,13 +4,15 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "host/backend/loop.h"
 
 namespace qor::host {
 
-// A Loop that runs nothing by itself: posted tasks and timers wait until runPending.
+// A Loop that runs nothing by itself: posted tasks and timers wait until runPending. Like any
+// Loop, post may be called from any thread; everything else belongs to the test's thread.
 class ManualLoop : public Loop {
  public:
   void post(std::function<void()> task) override;
@@ -26,6 +28,7 @@ class ManualLoop : public Loop {
     std::function<void()> task;
     bool armed = true;
   };
+  std::mutex postedMutex_;
   std::vector<std::function<void()>> posted_;
   std::vector<std::shared_ptr<Slot>> timers_;
 };

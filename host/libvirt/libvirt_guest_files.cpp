@@ -46,7 +46,7 @@ void LibvirtGuestFiles::close(MachineKey key, GuestHandle file, Completion<Done>
       std::move(done));
 }
 
-void LibvirtGuestFiles::release(GuestHandle file) {
+void LibvirtGuestFiles::releaseFile(GuestHandle file) {
   jobs_.detached([&agent = jobs_.agent(), file] { agent.releaseFile(file); });
 }
 

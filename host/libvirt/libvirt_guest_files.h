@@ -18,7 +18,7 @@ class LibvirtGuestFiles : public GuestFiles {
   void read(MachineKey key, GuestHandle file, ReadArgs args, Completion<std::string> done) override;
   void write(MachineKey key, GuestHandle file, WriteArgs args, Completion<Done> done) override;
   void close(MachineKey key, GuestHandle file, Completion<Done> done) override;
-  void release(GuestHandle file) override;
+  void releaseFile(GuestHandle file) override;
 
  private:
   AgentJobs& jobs_;

@@ -52,7 +52,7 @@ void LibvirtGuestProcesses::lookForEnd(MachineKey key, GuestHandle process,
       std::move(looked));
 }
 
-void LibvirtGuestProcesses::release(GuestHandle process) {
+void LibvirtGuestProcesses::releaseProcess(GuestHandle process) {
   jobs_.detached([&agent = jobs_.agent(), process] { agent.releaseProcess(process); });
 }
 

@@ -23,7 +23,7 @@ class LibvirtGuestProcesses : public GuestProcesses {
   std::vector<GuestHandle> processes(MachineKey key) override;
   void execute(MachineKey key, ExecuteArgs args, Completion<GuestHandle> done) override;
   void result(MachineKey key, GuestHandle process, Completion<contract::Value> done) override;
-  void release(GuestHandle process) override;
+  void releaseProcess(GuestHandle process) override;
 
  private:
   void lookForEnd(MachineKey key, GuestHandle process,

@@ -248,8 +248,8 @@ TEST_F(LibvirtBackendTest, GuestRequestsNeedARunningMachine) {
       "more).");
   EXPECT_TRUE(files.files(key("test")).empty());
   EXPECT_TRUE(processes.processes(key("test")).empty());
-  files.release(99);  // a handle already gone is no error
-  processes.release(99);
+  files.releaseFile(99);  // a handle already gone is no error
+  processes.releaseProcess(99);
 }
 
 TEST(LibvirtBackendUnreachable, EveryRequestSaysWhyAndNothingIsListed) {
