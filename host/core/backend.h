@@ -118,6 +118,11 @@ class Backend {
   virtual void duplicate(MachineKey key, std::optional<std::string> name,
                          Completion<Done> done) = 0;
   virtual void queryIp(MachineKey key, Completion<std::vector<std::string>> done) = 0;
+  // One look at the guest of a running machine: `condition` is QorWaitCondition::agent (its
+  // agent answers) or ::ip (it also reports an address QueryIp would answer). Answers soon (a
+  // guest that does not answer within a second or so is not ready); the bus side asks again
+  // until the condition holds or the client's time is up.
+  virtual void guestReady(MachineKey key, std::uint32_t condition, Completion<bool> done) = 0;
 
   virtual void openFile(MachineKey key, OpenFileArgs args, Completion<GuestHandle> done) = 0;
   virtual void readFile(MachineKey key, GuestHandle file, ReadArgs args,

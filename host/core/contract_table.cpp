@@ -44,6 +44,7 @@ std::span<const Dispatcher::MethodEntry> Dispatcher::methodTable() {
       {&m::kOpenFile, &Dispatcher::openFile},
       {&m::kExecute, &Dispatcher::execute},
       {&m::kQueryIp, &Dispatcher::queryIp},
+      {&m::kWaitFor, &Dispatcher::waitFor},
       {&m::kRead, &Dispatcher::readFile},
       {&m::kWrite, &Dispatcher::writeFile},
       {&m::kCloseFile, &Dispatcher::closeFile},

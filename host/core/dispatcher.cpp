@@ -184,6 +184,7 @@ void Dispatcher::handle(const Request& request, Completion<Reply> done) {
 }
 
 void Dispatcher::connectionLeft(const std::string& uniqueName) {
+  dropWaitsOf(uniqueName);
   // Copied first: releasing may call back into nothing here, but keeps the maps simple.
   for (auto it = fileOwners_.begin(); it != fileOwners_.end();) {
     if (it->second == uniqueName) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,6 +15,7 @@
 #include "host/core/completion.h"
 #include "host/core/faults.h"
 #include "host/core/json.h"
+#include "host/core/loop.h"
 #include "host/core/object_path.h"
 #include "host/core/request.h"
 
@@ -28,7 +30,11 @@ inline constexpr std::string_view kApplicationVersion = "4.7.0";
 // sends can make it fail other than with an error reply.
 class Dispatcher {
  public:
-  explicit Dispatcher(Backend& backend) : backend_(backend) {}
+  // Without a loop, a WaitFor answers after one look instead of holding.
+  explicit Dispatcher(Backend& backend, Loop* loop = nullptr) : backend_(backend), loop_(loop) {}
+  ~Dispatcher();
+  Dispatcher(const Dispatcher&) = delete;
+  Dispatcher& operator=(const Dispatcher&) = delete;
 
   void handle(const Request& request, Completion<Reply> done);
 
@@ -100,6 +106,13 @@ class Dispatcher {
   void openFile(Target& target, const Request& request, Completion<Reply> done);
   void execute(Target& target, const Request& request, Completion<Reply> done);
   void queryIp(Target& target, const Request& request, Completion<Reply> done);
+  // WaitFor (wait_for.cpp): held until the condition holds or its time has passed.
+  void waitFor(Target& target, const Request& request, Completion<Reply> done);
+  struct HeldWait;
+  void lookAgain(const std::shared_ptr<HeldWait>& wait);
+  void finishWait(const std::shared_ptr<HeldWait>& wait, Result<bool> outcome);
+  // A client that left the bus is waiting no more: its held requests go.
+  void dropWaitsOf(const std::string& uniqueName);
   void readFile(Target& target, const Request& request, Completion<Reply> done);
   void writeFile(Target& target, const Request& request, Completion<Reply> done);
   void closeFile(Target& target, const Request& request, Completion<Reply> done);
@@ -109,6 +122,9 @@ class Dispatcher {
   void closeWindow(Target& target, const Request& request, Completion<Reply> done);
 
   Backend& backend_;
+  Loop* loop_;
+  std::map<std::uint64_t, std::shared_ptr<HeldWait>> waits_;
+  std::uint64_t nextWait_ = 1;
   std::map<GuestHandle, std::string> fileOwners_;
   std::map<GuestHandle, std::string> processOwners_;
   bool autoTerminate_ = true;

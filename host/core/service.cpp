@@ -31,12 +31,12 @@ struct BusUnref {
 
 class Service {
  public:
-  Service(const Settings& settings, BackendSetup setup, sd_event* event, sd_bus* bus)
+  Service(const Settings& settings, BackendSetup setup, Loop& loop, sd_event* event, sd_bus* bus)
       : settings_(settings),
         event_(event),
         bus_(bus),
         backend_(std::move(setup.backend)),
-        dispatcher_(*backend_) {
+        dispatcher_(*backend_, &loop) {
     auto faults = parseFaults(setup.faults);
     if (auto* list = std::get_if<std::vector<Fault>>(&faults)) faults_ = FaultTable(*list);
   }
@@ -256,7 +256,7 @@ int runHostService(const Settings& settings, const BackendFactory& makeBackend) 
   sd_event_add_signal(event.get(), nullptr, SIGINT, nullptr, nullptr);
 
   auto service = std::make_unique<Service>(settings, std::get<BackendSetup>(std::move(setup)),
-                                           event.get(), bus.get());
+                                           loop, event.get(), bus.get());
   if (auto e = service->openLog()) {
     std::cerr << "qor-host: cannot open the request log: " << *e << "\n";
     return 1;

@@ -23,6 +23,7 @@ using contract::QorOpenMode;
 using contract::QorSaveOptions;
 using contract::QorStatus;
 using contract::QorStopMethod;
+using contract::QorWaitCondition;
 using contract::QorWhence;
 using contract::unescapePathElement;
 

@@ -39,6 +39,18 @@ AgentReply GuestAgent::ask(const std::string& domainUuid, const char* command,
   return reply;
 }
 
+GuestResult<bool> GuestAgent::ping(const std::string& domainUuid) {
+  // Short: a guest still booting is asked again soon, and the wait is the client's to bound.
+  constexpr int kPingTimeoutSeconds = 1;
+  const AgentReply reply =
+      transport_.command(domainUuid, {{"execute", "guest-ping"}}, kPingTimeoutSeconds);
+  if (!reply.error) return reply.ret.has_value();
+  if (classifyAgentFailure(*reply.error) == AgentFault::notConfigured) {
+    return agentFailure(*reply.error, "");
+  }
+  return false;
+}
+
 void GuestAgent::closeLater(const std::string& domain, std::int64_t agentHandle) {
   std::lock_guard guard(mutex_);
   unclosed_[domain].push_back(agentHandle);

@@ -83,6 +83,10 @@ class GuestAgent {
   // How long the program has been known to run; nullopt for an unknown handle.
   std::optional<std::chrono::steady_clock::duration> age(GuestHandle process);
 
+  // Whether the agent answers a guest-ping within a second: false while it is not there yet,
+  // or silent; an error only when it never can (the machine has no agent channel).
+  GuestResult<bool> ping(const std::string& domainUuid);
+
   // IPv4 addresses first, then IPv6, each in the guest's order; loopback left out.
   GuestResult<std::vector<std::string>> addresses(const std::string& domainUuid);
 

@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "host/core/vocabulary.h"
 #include "host/libvirt/guest_agent_pacing.h"
 #include "host/libvirt/libvirt_backend.h"
 
@@ -139,6 +140,24 @@ std::vector<GuestHandle> LibvirtBackend::processes(MachineKey key) {
 void LibvirtBackend::queryIp(MachineKey key, Completion<std::vector<std::string>> done) {
   onAgent<std::vector<std::string>>(
       key, [this](const std::string& uuid) { return same(guestAgent_.addresses(uuid)); },
+      std::move(done));
+}
+
+void LibvirtBackend::guestReady(MachineKey key, std::uint32_t condition, Completion<bool> done) {
+  // A machine not running (yet) is not ready; the bus side tells a stopped one from a starting
+  // one by its status.
+  if (std::holds_alternative<HostError>(agentMachine(key))) return done(false);
+  const bool withAddress = condition == code(QorWaitCondition::ip);
+  onAgent<bool>(
+      key,
+      [this, withAddress](const std::string& uuid) -> Result<bool> {
+        auto answers = guestAgent_.ping(uuid);
+        if (auto* e = std::get_if<GuestError>(&answers)) return hostError(std::move(*e));
+        if (!std::get<bool>(answers) || !withAddress) return std::get<bool>(answers);
+        auto found = guestAgent_.addresses(uuid);
+        auto* list = std::get_if<std::vector<std::string>>(&found);
+        return list != nullptr && !list->empty();
+      },
       std::move(done));
 }
 

@@ -57,6 +57,8 @@ class LibvirtBackend : public Backend {
   void remove(MachineKey key, Completion<Done> done) override;
   void duplicate(MachineKey key, std::optional<std::string> name, Completion<Done> done) override;
   void queryIp(MachineKey key, Completion<std::vector<std::string>> done) override;
+  // A guest-ping through the agent; ip also needs an address QueryIp would answer.
+  void guestReady(MachineKey key, std::uint32_t condition, Completion<bool> done) override;
 
   void openFile(MachineKey key, OpenFileArgs args, Completion<GuestHandle> done) override;
   void readFile(MachineKey key, GuestHandle file, ReadArgs args,

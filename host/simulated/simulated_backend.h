@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -43,6 +44,9 @@ class SimulatedBackend : public Backend {
   void remove(MachineKey key, Completion<Done> done) override;
   void duplicate(MachineKey key, std::optional<std::string> name, Completion<Done> done) override;
   void queryIp(MachineKey key, Completion<std::vector<std::string>> done) override;
+  // The agent of a machine this host started answers once the machine's "agentDelayMs" (in
+  // the world file; default 0) has passed; ip also needs an address in the world.
+  void guestReady(MachineKey key, std::uint32_t condition, Completion<bool> done) override;
 
   void openFile(MachineKey key, OpenFileArgs args, Completion<GuestHandle> done) override;
   void readFile(MachineKey key, GuestHandle file, ReadArgs args,
@@ -84,6 +88,8 @@ class SimulatedBackend : public Backend {
   std::filesystem::path worldFile_;
   GuestFiles files_;
   std::map<GuestHandle, GuestProcess> processes_;
+  // When this host started a machine from stopped; its guest's agent comes up after that.
+  std::map<MachineKey, std::chrono::steady_clock::time_point> startedAt_;
   GuestHandle nextProcess_ = 1;
   std::uint64_t nextWaiter_ = 1;
   bool changed_ = false;

@@ -101,6 +101,23 @@ void SimulatedBackend::queryIp(MachineKey key, Completion<std::vector<std::strin
   done(*m.ipAddresses);
 }
 
+void SimulatedBackend::guestReady(MachineKey key, std::uint32_t condition,
+                                  Completion<bool> done) {
+  const Machine& m = *find(key);
+  if (agentMissing(m)) return done(false);
+  bool answers = true;
+  const auto started = startedAt_.find(key);
+  const auto delay = m.extra.find("agentDelayMs");
+  if (started != startedAt_.end() && delay != m.extra.end() && delay->is_number_unsigned()) {
+    const std::chrono::milliseconds startup{delay->get<std::uint64_t>()};
+    answers = std::chrono::steady_clock::now() - started->second >= startup;
+  }
+  if (condition == code(QorWaitCondition::ip)) {
+    answers = answers && m.ipAddresses && !m.ipAddresses->empty();
+  }
+  done(answers);
+}
+
 void SimulatedBackend::readFile(MachineKey key, GuestHandle number, ReadArgs args,
                                 Completion<std::string> done) {
   if (auto e = agentMissing(*find(key))) return done(*e);

@@ -22,7 +22,9 @@ void SimulatedBackend::start(MachineKey key, bool saving, bool recovery, Complet
   if (!hasStatus(m, code(QorStatus::stopped)) && !hasStatus(m, code(QorStatus::paused))) {
     return done(invalidState("The virtual machine cannot be started in its current state."));
   }
-  // Starting a stopped machine and resuming a paused one are the same request.
+  // Starting a stopped machine and resuming a paused one are the same request; only a start
+  // boots the guest.
+  if (hasStatus(m, code(QorStatus::stopped))) startedAt_[key] = std::chrono::steady_clock::now();
   m.status = code(QorStatus::started);
   m.lastStart = StartRecord{saving, recovery};
   changed_ = true;
