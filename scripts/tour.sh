@@ -101,6 +101,7 @@ run suspend Debian
 run status Debian
 run start Debian
 run stop --request "Windows 11"
+run wait --for stopped "Windows 11"
 
 say "Clone a machine under a new name, then delete the copy (there is no confirmation)."
 run clone "Fedora Server" --name "Fedora Copy"
