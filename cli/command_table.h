@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,12 @@ struct ArgSpec {
   bool required = false;  // positionals and --cmd are required; flags and options are not
   bool integer = false;   // the value must read as a signed 64-bit integer; stored in decimal
   Suggestions suggestions = Suggestions::none;
+  std::optional<std::int64_t> minimum{};  // an integer value below it is refused
+  // The only values the option takes; completion offers them and the help lists them.
+  std::vector<std::string> choices{};
+  std::string placeholder{};  // the value's name in help and usage, when not the derived one
+  // The value an option not given reads as (filled in by the parser); the help names it.
+  std::string defaultValue{};
 };
 
 // Runs while the command line is parsed, before anything is sent; may change the values and may

@@ -47,6 +47,21 @@ std::string suggestionCases(const CommandSpec& command, const std::string& name)
   return cases;
 }
 
+// The values of the options that take only certain ones: after the option's word, or attached
+// to it ("--format=j", with `suffix` "=*"; the prefix is taken off again as readline needs).
+std::string choiceCases(const CommandSpec& command, const std::string& suffix) {
+  std::string cases;
+  for (const ArgSpec& member : command.members) {
+    if (member.choices.empty()) continue;
+    const std::string name = longName(member);
+    const std::string words = "compgen -W \"" + joined(member.choices) + "\"";
+    cases += "            " + name + suffix + ") COMPREPLY=($(" + words +
+             (suffix.empty() ? " -- \"$cur\"" : " -P " + name + "= -- \"${cur#*=}\"") +
+             ")); return ;;\n";
+  }
+  return cases;
+}
+
 std::string leafFunction(const CommandPath& path) {
   const std::string name = path.front()->commandName();
   const CommandSpec& leaf = *path.back();
@@ -74,11 +89,14 @@ std::string leafFunction(const CommandPath& path) {
   if (!valueOptions.empty()) {
     text +=
         "    if [[ $cword -gt $1 ]]; then\n"
-        "        case \"$prev\" in\n"
-        "            " +
-        valueOptions + ") return ;;\n" +
+        "        case \"$prev\" in\n" +
+        choiceCases(leaf, "") + "            " + valueOptions + ") return ;;\n" +
         "        esac\n"
         "    fi\n";
+  }
+  const std::string attachedChoices = choiceCases(leaf, "=*");
+  if (!attachedChoices.empty()) {
+    text += "    case \"$cur\" in\n" + attachedChoices + "    esac\n";
   }
   if (suggests) {
     text += "    if [[ $cur != -* ]]; then\n        case $positional in\n" +

@@ -148,7 +148,13 @@ std::string completions(const CommandPath& path, const std::string& name) {
     lines += prefix;
     if (member.shortName != 0) lines += " -s " + std::string(1, member.shortName);
     lines += " -l " + deriveName(member.property);
-    if (member.kind != ArgKind::flag) lines += " -r";
+    // -x: the value is one of the words, never a file.
+    if (member.kind != ArgKind::flag) lines += member.choices.empty() ? " -r" : " -x";
+    if (!member.choices.empty()) {
+      std::string words;
+      for (const std::string& choice : member.choices) words += (words.empty() ? "" : " ") + choice;
+      lines += " -a " + quoted(words);
+    }
     if (!member.help.empty()) lines += " -d " + quoted(member.help);
     lines += "\n";
   }

@@ -59,8 +59,16 @@ std::string memberArgument(const ArgSpec& member, const std::string& command) {
       return "'(-" + std::string(1, member.shortName) + " " + name + ")'{-" +
              std::string(1, member.shortName) + "," + name + "}'" + explanation(member.help) + "'";
     // "=": the value may also follow in the same word (--name=value), as the parser accepts.
-    case ArgKind::option:
-      return "'" + name + "=" + explanation(member.help) + ":" + placeholder + ":'";
+    case ArgKind::option: {
+      std::string action;
+      if (!member.choices.empty()) {
+        for (const std::string& choice : member.choices) {
+          action += (action.empty() ? "(" : " ") + quoted(choice);
+        }
+        action += ")";
+      }
+      return "'" + name + "=" + explanation(member.help) + ":" + placeholder + ":" + action + "'";
+    }
     case ArgKind::repeatedOption:
       return "'*" + name + "=" + explanation(member.help) + ":" + placeholder + ":'";
     case ArgKind::remainingOption:

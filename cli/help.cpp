@@ -65,7 +65,7 @@ std::string helpText(const CommandPath& path, std::size_t width) {
   std::vector<Entry> arguments, options, subcommands;
   for (const ArgSpec& member : command.members) {
     (member.kind == ArgKind::positional ? arguments : options)
-        .push_back({helpLabel(member), member.help});
+        .push_back({helpLabel(member), memberHelp(member)});
   }
   options.push_back({"-h, --help", kHelpAbstract});
   for (const CommandSpec& sub : command.subcommands) {

@@ -89,7 +89,7 @@ std::string memberLabel(const ArgSpec& member) {
 }
 
 void describeMember(Page& page, const ArgSpec& member) {
-  page.item(memberLabel(member), text(member.help));
+  page.item(memberLabel(member), text(memberHelp(member)));
 }
 
 void nameAndSynopsis(Page& page, const CommandSpec& root) {
@@ -167,6 +167,21 @@ void commandsSection(Page& page, const CommandSpec& root) {
   });
 }
 
+void outputForPrograms(Page& page) {
+  page.section("OUTPUT FOR PROGRAMS");
+  page.add(bold("--format json") +
+           text(" makes list, status, ip-address and usb list print one JSON document on one "
+                "line, followed by a newline; each command describes its document. Text is "
+                "UTF-8, with quotes, backslashes and control characters escaped as JSON "
+                "requires. No value is ever made up: one the host did not give would be null, "
+                "but every field of these documents is one the table shows too, so a missing "
+                "value fails the command. The document is complete or absent: on any failure "
+                "nothing is written to standard output, and standard error and the exit status "
+                "are those of the table. Fields "
+                "may be added to the objects later; none is ever renamed or removed, so a "
+                "program should ignore fields it does not know."));
+}
+
 void exitStatus(Page& page, const CommandSpec& root) {
   page.section("EXIT STATUS");
   page.item(bold("0"), text("The command did its work, or help or a completion script was shown."));
@@ -178,6 +193,9 @@ void exitStatus(Page& page, const CommandSpec& root) {
   page.item(bold(std::to_string(kUsageErrorStatus)),
             text("The command line is wrong: \"Error: \", the usage line and a pointer to --help "
                  "on standard error."));
+  page.item(bold("124"), text("wait: the timeout passed before the condition held; \"Error: \" "
+                              "and what was waited for on standard error."));
+  page.item(bold("130"), text("wait: ended by Ctrl-C (SIGINT)."));
   page.paragraph(
       bold(root.commandName() + " exec") +
       text(" ends with the exit code of the program it ran in the guest. Codes 1 to 255 pass "
@@ -238,6 +256,7 @@ std::string manPage(const CommandSpec& root, std::string_view version) {
   description(page, root);
   options(page, root);
   commandsSection(page, root);
+  outputForPrograms(page);
   exitStatus(page, root);
   environmentAndFiles(page, root);
   return page.take();

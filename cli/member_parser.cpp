@@ -1,5 +1,6 @@
 #include "cli/member_parser.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <vector>
@@ -133,7 +134,14 @@ class MemberParser {
     if (member.integer) {
       std::optional<std::int64_t> number = readInteger(value);
       if (!number) return invalidValueMessage(value, typed, member);
+      if (member.minimum && *number < *member.minimum) {
+        return invalidValueMessage(value, typed, member);
+      }
       value = std::to_string(*number);  // "+3" reaches the command as "3"
+    }
+    if (!member.choices.empty() &&
+        std::find(member.choices.begin(), member.choices.end(), value) == member.choices.end()) {
+      return invalidValueMessage(value, typed, member);
     }
     arguments_.append(member.property, std::move(value));
     return std::nullopt;
@@ -150,6 +158,11 @@ class MemberParser {
     }
     if (next < values_.size()) {
       return unexpectedArgumentsMessage(std::span(values_).subspan(next));
+    }
+    for (const ArgSpec& member : command_.members) {
+      if (!member.defaultValue.empty() && !arguments_.has(member.property)) {
+        arguments_.append(member.property, member.defaultValue);
+      }
     }
     return std::nullopt;
   }

@@ -25,4 +25,14 @@ struct VMIdentifier {
   }
 };
 
+// The option `--format` of the commands whose output a program may read: the table for people
+// (text), or one JSON document.
+struct OutputFormat {
+  bool json = false;
+
+  static OutputFormat from(const ParsedArguments& arguments) {
+    return {arguments.value("format") == "json"};
+  }
+};
+
 }  // namespace qor::cli

@@ -87,8 +87,19 @@ std::string missingValueMessage(std::string_view typed, const ArgSpec& member) {
 
 std::string invalidValueMessage(std::string_view value, std::string_view typed,
                                 const ArgSpec& member) {
-  return "The value " + quoted(value) + " is invalid for " +
-         quoted(std::string(typed) + " <" + valueName(member) + ">");
+  std::string message = "The value " + quoted(value) + " is invalid for " +
+                        quoted(std::string(typed) + " <" + valueName(member) + ">");
+  if (!member.choices.empty()) {
+    message += ". Choose one of";
+    const char* separator = " ";
+    for (const std::string& choice : member.choices) {
+      message += separator + quoted(choice);
+      separator = ", ";
+    }
+  } else if (member.minimum) {
+    message += ". It must be a whole number of at least " + std::to_string(*member.minimum);
+  }
+  return message;
 }
 
 std::string flagWithValueMessage(std::string_view typed, std::string_view value) {

@@ -16,12 +16,30 @@ std::string longName(const ArgSpec& member) {
 }
 
 std::string valueName(const ArgSpec& member) {
-  return deriveName(member.property);
+  return member.placeholder.empty() ? deriveName(member.property) : member.placeholder;
 }
 
 bool takesValue(const ArgSpec& member) {
   return member.kind == ArgKind::option || member.kind == ArgKind::repeatedOption ||
          member.kind == ArgKind::remainingOption;
+}
+
+std::string memberHelp(const ArgSpec& member) {
+  std::string help = member.help;
+  const auto sentence = [&](const std::string& text) {
+    help += (help.empty() ? "" : " ") + text + ".";
+  };
+  if (!member.choices.empty()) {
+    std::string list;
+    for (const std::string& choice : member.choices) {
+      if (!list.empty()) list += ", ";
+      list += choice == member.defaultValue ? choice + " (default)" : choice;
+    }
+    sentence("One of: " + list);
+  } else if (!member.defaultValue.empty()) {
+    sentence("Default: " + member.defaultValue);
+  }
+  return help;
 }
 
 std::string synopsis(const ArgSpec& member) {

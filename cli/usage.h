@@ -19,6 +19,9 @@ std::string longName(const ArgSpec& member);
 std::string valueName(const ArgSpec& member);
 std::string synopsis(const ArgSpec& member);
 bool takesValue(const ArgSpec& member);
+// The member's help with what the table declares of its values: "Output format. One of: text
+// (default), json." or "… Default: 300."
+std::string memberHelp(const ArgSpec& member);
 
 // "qorctl exec [--debug] [--hide] <identifier> [--input] [--env <env> ...] --cmd <cmd> ...";
 // a command with subcommands ends in " <subcommand>".

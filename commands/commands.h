@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/parsed_arguments.h"
 #include "scripting/api_command.h"
@@ -17,6 +18,7 @@ CommandPtr makeStatus(const cli::ParsedArguments&);
 CommandPtr makeStart(const cli::ParsedArguments&);
 CommandPtr makeSuspend(const cli::ParsedArguments&);
 CommandPtr makeStop(const cli::ParsedArguments&);
+CommandPtr makeWait(const cli::ParsedArguments&);
 CommandPtr makeAttach(const cli::ParsedArguments&);
 CommandPtr makeFilePull(const cli::ParsedArguments&);
 CommandPtr makeFilePush(const cli::ParsedArguments&);
@@ -27,5 +29,8 @@ CommandPtr makeDelete(const cli::ParsedArguments&);
 CommandPtr makeUSBList(const cli::ParsedArguments&);
 CommandPtr makeUSBConnect(const cli::ParsedArguments&);
 CommandPtr makeUSBDisconnect(const cli::ParsedArguments&);
+
+// The words `wait --for` takes, the default first.
+const std::vector<std::string>& waitConditionNames();
 
 }  // namespace qor::commands

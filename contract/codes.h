@@ -55,6 +55,19 @@ enum class QorSaveOptions : std::uint32_t {
   ask = fourCharCode("ask "),
 };
 
+// What WaitFor waits for. The states are the status codes themselves; the other two ask the
+// guest: its agent answers, or it also reports an address.
+enum class QorWaitCondition : std::uint32_t {
+  agent = fourCharCode("WfAg"),
+  ip = fourCharCode("WfIp"),
+  started = code(QorStatus::started),
+  stopped = code(QorStatus::stopped),
+  paused = code(QorStatus::paused),
+};
+
+// The longest a host holds one WaitFor; a client asking for longer is answered after this.
+inline constexpr std::int64_t kWaitForLongestHoldMs = 1000;
+
 // The tool holds no values of the backend; a host names its own ("QeMu" for QEMU machines).
 using QorBackend = std::uint32_t;
 inline constexpr QorBackend kQemuBackend = fourCharCode("QeMu");

@@ -26,9 +26,10 @@ constexpr std::array<const Property*, 24> kProperties{
     &kProductId,       &kWindowName,     &kWindowIndex,    &kWindowVisible,
 };
 
-constexpr std::array<const Method*, 16> kMethods{
+constexpr std::array<const Method*, 17> kMethods{
     &kSetAutoTerminate, &kStart,    &kSuspend,   &kStop,      &kDelete,     &kDuplicate,
-    &kOpenFile,         &kExecute,  &kQueryIp,   &kRead,      &kWrite,      &kCloseFile,
+    &kOpenFile,         &kExecute,  &kQueryIp,   &kWaitFor,   &kRead,       &kWrite,
+    &kCloseFile,
     &kGetResult,        &kConnect,  &kDisconnect, &kCloseWindow,
 };
 

@@ -84,6 +84,9 @@ inline constexpr Method kDuplicate{ObjectClass::virtualMachine, "Duplicate", "a{
 inline constexpr Method kOpenFile{ObjectClass::virtualMachine, "OpenFile", "sub", "o"};
 inline constexpr Method kExecute{ObjectClass::virtualMachine, "Execute", "sasassbb", "o"};
 inline constexpr Method kQueryIp{ObjectClass::virtualMachine, "QueryIp", "", "as"};
+// (condition, milliseconds) -> whether the condition holds: the host answers as soon as it does,
+// else once the milliseconds (at most kWaitForLongestHoldMs) have passed.
+inline constexpr Method kWaitFor{ObjectClass::virtualMachine, "WaitFor", "ux", "b"};
 inline constexpr Method kRead{ObjectClass::guestFile, "Read", "xuxbb", "s"};
 inline constexpr Method kWrite{ObjectClass::guestFile, "Write", "sxubb", ""};
 inline constexpr Method kCloseFile{ObjectClass::guestFile, "Close", "", ""};

@@ -62,6 +62,15 @@ CommandSpec leaf(std::string typeName, Runner run, std::string abstract,
   return declared;
 }
 
+// The option of the commands whose output a program may read.
+ArgSpec format() {
+  ArgSpec member{ArgKind::option, "format", 0,
+                 "Print the table for people, or one JSON document for programs."};
+  member.choices = {"text", "json"};
+  member.defaultValue = "text";
+  return member;
+}
+
 CommandSpec group(std::string typeName, std::string abstract, std::vector<CommandSpec> subs) {
   CommandSpec declared;
   declared.typeName = std::move(typeName);
@@ -87,6 +96,48 @@ CommandSpec stop() {
                     flag("kill", "Force kill the VM process"),
                     flag("request", "Request power down from guest operating system")}));
   declared.validate = validateStopStyle;
+  return declared;
+}
+
+CommandSpec list() {
+  CommandSpec declared = leaf("List", buildAndRun<commands::makeList>,
+                              "Enumerate all registered virtual machines.", members({format()}, false));
+  declared.discussion =
+      "With --format json: an array, in the table's order, of objects {\"id\": UUID, \"name\": "
+      "name, \"status\": status word}; [] when there are no machines.";
+  return declared;
+}
+
+CommandSpec status() {
+  CommandSpec declared = leaf("Status", buildAndRun<commands::makeStatus>,
+                              "Query the status of a virtual machine.", members({format()}));
+  declared.discussion =
+      "The status is one of stopped, starting, started, pausing, paused, resuming, stopping or "
+      "unknown. With --format json: the object {\"id\": UUID, \"name\": name, \"status\": "
+      "status word} of that machine.";
+  return declared;
+}
+
+CommandSpec wait() {
+  ArgSpec condition{ArgKind::option, "for", 0, "What to wait for."};
+  condition.choices = commands::waitConditionNames();
+  condition.defaultValue = condition.choices.front();
+  condition.placeholder = "condition";
+  ArgSpec timeout{ArgKind::option, "timeout", 0,
+                  "Seconds to wait at most; 0 waits without limit."};
+  timeout.integer = true;
+  timeout.minimum = 0;
+  timeout.defaultValue = "300";
+  timeout.placeholder = "seconds";
+  CommandSpec declared =
+      leaf("Wait", buildAndRun<commands::makeWait>,
+           "Wait until a virtual machine is ready, or in a given state.", members({condition, timeout}));
+  declared.discussion =
+      "agent: the guest agent answers, so exec, file and ip-address work. ip: the guest also "
+      "reports an address ip-address would print. started, stopped, paused: the machine is in "
+      "that state, whoever brings it there. Ends with 0 as soon as the condition holds, 124 when "
+      "the timeout passes first, and 1 at once when the machine is stopped or paused while "
+      "waiting for agent or ip.";
   return declared;
 }
 
@@ -121,8 +172,21 @@ CommandSpec ipAddress() {
   CommandSpec declared =
       leaf("IPAddress", buildAndRun<commands::makeIPAddress>,
            "List all IP addresses associated with network interfaces on the guest.",
-           members({}));
-  declared.discussion = "IPv4 addresses (if available) will be listed before any IPv6 address.";
+           members({format()}));
+  declared.discussion =
+      "IPv4 addresses (if available) will be listed before any IPv6 address. With --format json: "
+      "an array of strings, in that order.";
+  return declared;
+}
+
+CommandSpec usbList() {
+  CommandSpec declared = leaf("USBList", buildAndRun<commands::makeUSBList>,
+                              "List connected devices.", members({format()}, false), "list");
+  declared.discussion =
+      "With --format json: an array of objects {\"name\": name, \"vendorId\": \"05AC\", "
+      "\"productId\": \"024F\", \"location\": 4}, the ids as the four hexadecimal digits of "
+      "the table, the location the number usb connect and usb disconnect take; [] when there are "
+      "no devices.";
   return declared;
 }
 
@@ -132,7 +196,7 @@ CommandSpec usb() {
       "Device identifier either as a VID:PID pair (e.g. DEAD:BEEF) or a location (e.g. 4).");
   device.suggestions = Suggestions::usbDevices;
   return group("USB", "USB device handling.",
-               {leaf("USBList", buildAndRun<commands::makeUSBList>, "List connected devices.", members({}, false), "list"),
+               {usbList(),
                 leaf("USBConnect", buildAndRun<commands::makeUSBConnect>, "Connect a USB device to a virtual machine.", members({device}),
                      "connect"),
                 leaf("USBDisconnect", buildAndRun<commands::makeUSBDisconnect>, "Disconnect a USB device from a virtual machine.",
@@ -142,15 +206,14 @@ CommandSpec usb() {
 CommandSpec buildRoot() {
   CommandSpec root = group(
       "QorCtl", "CLI tool for controlling Qor virtual machines.",
-      {leaf("List", buildAndRun<commands::makeList>, "Enumerate all registered virtual machines.", members({}, false)),
-       leaf("Status", buildAndRun<commands::makeStatus>, "Query the status of a virtual machine.", members({})),
+      {list(), status(),
        leaf("Start", buildAndRun<commands::makeStart>, "Start a virtual machine or resume a suspended virtual machine.",
             members({flag("attach", "Attach to the first serial port after start.", 'a'),
                      flag("disposable", "Run VM as a snapshot and do not save changes to disk."),
                      flag("recovery", "Boot a VM in recovery mode.")})),
        leaf("Suspend", buildAndRun<commands::makeSuspend>, "Suspend running a virtual machine to memory.",
             members({flag("saveState", "Save the VM state to disk after suspending.", 's')})),
-       stop(), attach(), file(), exec(), ipAddress(),
+       stop(), wait(), attach(), file(), exec(), ipAddress(),
        leaf("Clone", buildAndRun<commands::makeClone>, "Clone an existing virtual machine.",
             members({{ArgKind::option, "name", 0, ""}})),
        leaf("Delete", buildAndRun<commands::makeDelete>, "Delete a virtual machine (there is no confirmation).", members({})), usb()});

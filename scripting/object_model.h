@@ -81,6 +81,9 @@ class QorVirtualMachine : public SBObject {
                                            const std::string& input, bool base64Encoding,
                                            bool outputCapturing) const;
   std::optional<std::vector<std::string>> queryIp() const;
+  // Whether the condition holds; the host holds the request until it does or the milliseconds
+  // (at most contract::kWaitForLongestHoldMs) have passed.
+  std::optional<bool> waitFor(QorWaitCondition condition, std::int64_t milliseconds) const;
 
   // The most input bytes an `executeAt` with these values can carry: the whole request, with
   // the input as base64, must fit in one message of the bus.

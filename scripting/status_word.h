@@ -14,6 +14,7 @@ using contract::QorSaveOptions;
 using contract::QorSerialInterface;
 using contract::QorStatus;
 using contract::QorStopMethod;
+using contract::QorWaitCondition;
 using contract::QorWhence;
 
 // The word `list` and `status` print for a status value: the whole 32-bit value is compared with

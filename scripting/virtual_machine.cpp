@@ -104,4 +104,11 @@ std::optional<std::vector<std::string>> QorVirtualMachine::queryIp() const {
   return invokeForResult(*channel_, path_, calls::kQueryIp, {}, textsOf);
 }
 
+std::optional<bool> QorVirtualMachine::waitFor(QorWaitCondition condition,
+                                               std::int64_t milliseconds) const {
+  return invokeForResult(*channel_, path_, calls::kWaitFor,
+                         {Value::uint32(contract::code(condition)), Value::int64(milliseconds)},
+                         booleanOf);
+}
+
 }  // namespace qor::scripting

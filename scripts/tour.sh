@@ -62,9 +62,14 @@ say "The machines the (simulated) host knows; qorctl launches the host on first 
 run list
 run status Debian
 
-say "Start a stopped machine, and look again."
+say "Start a stopped machine, wait until its guest agent answers (a script does so before exec), and look again."
 run start "Windows 11"
+run wait "Windows 11"
 run status "Windows 11"
+
+say "The same answers for programs: one JSON document each."
+run list --format json
+run status --format json "Windows 11"
 
 say "Run a program in a guest: its output comes back, and its exit code becomes qorctl's."
 expect 3 exec Debian --cmd /bin/sh -c 'echo "hello from the guest"; echo "a warning" >&2; exit 3'
@@ -96,6 +101,7 @@ run suspend Debian
 run status Debian
 run start Debian
 run stop --request "Windows 11"
+run wait --for stopped "Windows 11"
 
 say "Clone a machine under a new name, then delete the copy (there is no confirmation)."
 run clone "Fedora Server" --name "Fedora Copy"

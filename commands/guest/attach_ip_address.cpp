@@ -1,5 +1,6 @@
 #include <charconv>
 
+#include "cli/json_text.h"
 #include "cli/output.h"
 #include "commands/command_base.h"
 #include "commands/commands.h"
@@ -67,15 +68,25 @@ class Attach final : public MachineCommand {
 
 class IPAddress final : public MachineCommand {
  public:
-  using MachineCommand::MachineCommand;
+  explicit IPAddress(const cli::ParsedArguments& arguments)
+      : MachineCommand(arguments), format_(cli::OutputFormat::from(arguments)) {}
 
   int execute(scripting::QorApplication& application) override {
     auto machine = findMachine(application);
     auto addresses = machine.queryIp();
     if (!addresses) return kRequestFailed;
+    if (format_.json) {
+      std::vector<std::string> texts;
+      for (const auto& address : *addresses) texts.push_back(cli::json::string(address));
+      cli::print(cli::json::array(texts));
+      return kSuccess;
+    }
     for (const auto& address : *addresses) cli::print(address);
     return kSuccess;
   }
+
+ private:
+  cli::OutputFormat format_;
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <string>
+#include <vector>
 
+#include "cli/json_text.h"
 #include "cli/output.h"
 #include "commands/command_base.h"
 #include "commands/commands.h"
@@ -16,14 +18,30 @@ std::string statusField(std::optional<std::uint32_t> status) {
   return word;
 }
 
+std::string statusOrNull(std::optional<std::uint32_t> status) {
+  return status ? cli::json::string(scripting::statusWord(*status)) : std::string(cli::json::kNull);
+}
+
+std::string machineObject(const std::optional<std::string>& id,
+                          const std::optional<std::string>& name,
+                          std::optional<std::uint32_t> status) {
+  return cli::json::Object()
+      .add("id", cli::json::stringOrNull(id))
+      .add("name", cli::json::stringOrNull(name))
+      .add("status", statusOrNull(status))
+      .text();
+}
+
 class List final : public HostCommand {
  public:
-  using HostCommand::HostCommand;
+  explicit List(const cli::ParsedArguments& arguments)
+      : HostCommand(arguments), format_(cli::OutputFormat::from(arguments)) {}
 
   int execute(scripting::QorApplication& application) override {
     auto machines = application.virtualMachines();
     // A failed list is not an empty one: print nothing and fail.
     if (!machines) return kRequestFailed;
+    if (format_.json) return printDocument(*machines);
     cli::print(kHeader);
     bool complete = true;
     // One row per machine, printed before the next is asked; reads in the order status, id, name.
@@ -39,18 +57,50 @@ class List final : public HostCommand {
     }
     return statusOf(complete);
   }
+
+ private:
+  // The same reads as the table, in the same order; the document is written only when every
+  // one of them was answered, so a program never reads half a list.
+  static int printDocument(const scripting::VirtualMachineList& machines) {
+    std::vector<std::string> objects;
+    bool complete = true;
+    for (const auto& machine : machines.elements()) {
+      auto status = machine.status();
+      auto id = machine.id();
+      auto name = machine.name();
+      complete = complete && status && id && name;
+      objects.push_back(machineObject(id, name, status));
+    }
+    if (!complete) return kRequestFailed;
+    cli::print(cli::json::array(objects));
+    return kSuccess;
+  }
+
+  cli::OutputFormat format_;
 };
 
 class Status final : public MachineCommand {
  public:
-  using MachineCommand::MachineCommand;
+  explicit Status(const cli::ParsedArguments& arguments)
+      : MachineCommand(arguments), format_(cli::OutputFormat::from(arguments)) {}
 
   int execute(scripting::QorApplication& application) override {
     auto machine = findMachine(application);
     auto status = machine.status();
-    cli::print(scripting::statusWord(status.value_or(0)));
-    return statusOf(status.has_value());
+    if (!format_.json) {
+      cli::print(scripting::statusWord(status.value_or(0)));
+      return statusOf(status.has_value());
+    }
+    if (!status) return kRequestFailed;
+    auto id = machine.id();
+    auto name = machine.name();
+    if (!id || !name) return kRequestFailed;
+    cli::print(machineObject(id, name, status));
+    return kSuccess;
   }
+
+ private:
+  cli::OutputFormat format_;
 };
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "cli/json_text.h"
 #include "cli/output.h"
 #include "commands/command_base.h"
 #include "commands/commands.h"
@@ -14,11 +15,13 @@ constexpr std::size_t kNameWidth = 32;
 
 class USBList final : public HostCommand {
  public:
-  using HostCommand::HostCommand;
+  explicit USBList(const cli::ParsedArguments& arguments)
+      : HostCommand(arguments), format_(cli::OutputFormat::from(arguments)) {}
 
   int execute(scripting::QorApplication& application) override {
     auto devices = application.usbDevices();
     if (!devices) return kRequestFailed;  // a failure, not an empty list
+    if (format_.json) return printDocument(*devices);
     if (devices->empty()) {
       cli::print(kNoDevices);
       return kSuccess;
@@ -38,6 +41,35 @@ class USBList final : public HostCommand {
     }
     return statusOf(complete);
   }
+
+ private:
+  // The reads of the table, written only when every one was answered. The ids are the hex
+  // digits the table shows; the location is the number `usb disconnect` takes.
+  static int printDocument(const std::vector<scripting::QorUsbDevice>& devices) {
+    std::vector<std::string> objects;
+    bool complete = true;
+    for (const auto& device : devices) {
+      auto name = device.name();
+      auto vendor = device.vendorId();
+      auto product = device.productId();
+      auto location = device.id();
+      complete = complete && name && vendor && product && location;
+      const auto hex = [](std::optional<std::int64_t> id) {
+        return id ? cli::json::string(hexField(id)) : std::string(cli::json::kNull);
+      };
+      objects.push_back(cli::json::Object()
+                            .add("name", cli::json::stringOrNull(name))
+                            .add("vendorId", hex(vendor))
+                            .add("productId", hex(product))
+                            .add("location", cli::json::numberOrNull(location))
+                            .text());
+    }
+    if (!complete) return kRequestFailed;
+    cli::print(cli::json::array(objects));
+    return kSuccess;
+  }
+
+  cli::OutputFormat format_;
 };
 
 class USBConnect final : public MachineCommand {

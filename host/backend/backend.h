@@ -6,6 +6,7 @@
 #include "host/backend/event_loop.h"
 #include "host/backend/guest_files.h"
 #include "host/backend/guest_processes.h"
+#include "host/backend/guest_readiness.h"
 #include "host/backend/json.h"
 #include "host/backend/machines.h"
 #include "host/backend/network.h"
@@ -24,6 +25,7 @@ struct Backends {
   SerialPorts* serialPorts = nullptr;
   GuestFiles* files = nullptr;
   GuestProcesses* processes = nullptr;
+  GuestReadiness* readiness = nullptr;
   Network* network = nullptr;
   UsbDevices* usb = nullptr;
   Windows* windows = nullptr;

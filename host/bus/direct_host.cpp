@@ -7,7 +7,7 @@ namespace qor::host {
 DirectHost::DirectHost(Backend& backend, ManualLoop& loop, std::span<const Route> routes)
     : loop_(loop),
       backends_(backend.concerns()),
-      dispatcher_(backends_, routes),
+      dispatcher_(backends_, routes, &loop),
       diagnostics_(dispatcher_, {}, nullptr) {}
 
 Reply DirectHost::handle(const Request& request) {

@@ -32,13 +32,13 @@ struct BusUnref {
 class Service {
  public:
   Service(const Settings& settings, std::unique_ptr<Backend> backend, std::vector<Fault> faults,
-          std::span<const Route> routes, sd_event* event, sd_bus* bus)
+          std::span<const Route> routes, Loop& loop, sd_event* event, sd_bus* bus)
       : settings_(settings),
         event_(event),
         bus_(bus),
         backend_(std::move(backend)),
         backends_(backend_->concerns()),
-        dispatcher_(backends_, routes),
+        dispatcher_(backends_, routes, &loop),
         diagnostics_(dispatcher_, std::move(faults),
                      [this] { sd_bus_release_name(bus_, settings_.busName.c_str()); }) {}
 
@@ -237,7 +237,7 @@ int runHostService(const Settings& settings, const BackendFactory& makeBackend,
 
   auto service = std::make_unique<Service>(
       settings, std::move(std::get<BackendSetup>(setup).backend),
-      std::get<std::vector<Fault>>(std::move(faults)), routes, event.get(), bus.get());
+      std::get<std::vector<Fault>>(std::move(faults)), routes, loop, event.get(), bus.get());
   if (auto opened = service->openLog(); !succeeded(opened)) {
     std::cerr << "qor-host: cannot open the request log: " << failureOf(opened)->message << "\n";
     return 1;

@@ -27,10 +27,11 @@ const MethodRow* findMethod(const Route& route, std::string_view member) {
 
 }  // namespace
 
-Dispatcher::Dispatcher(Backends backends, std::span<const Route> routes)
+Dispatcher::Dispatcher(Backends backends, std::span<const Route> routes, Loop* loop)
     : backends_(backends),
       router_(routes),
-      context_{backends_, handles_, application_, router_} {}
+      waits_(backends_, loop),
+      context_{backends_, handles_, waits_, application_, router_} {}
 
 void Dispatcher::handle(const Request& request, Completion<Values> done) {
   if (!argumentsMatchSignature(request)) {
@@ -101,6 +102,7 @@ void Dispatcher::dispatch(const Route& route, Target target, const Request& requ
 
 void Dispatcher::connectionLeft(const std::string& uniqueName) {
   handles_.connectionLeft(uniqueName, backends_);
+  waits_.connectionLeft(uniqueName);
 }
 
 std::pair<std::string_view, bool> Dispatcher::answerType(const Request& request) const {

@@ -5,7 +5,9 @@
 #include <string_view>
 #include <utility>
 
+#include "host/backend/loop.h"
 #include "host/core/handles.h"
+#include "host/core/held_waits.h"
 #include "host/core/router.h"
 
 namespace qor::host {
@@ -17,7 +19,8 @@ namespace qor::host {
 // only; it never blocks.
 class Dispatcher {
  public:
-  Dispatcher(Backends backends, std::span<const Route> routes);
+  // `loop` holds the requests that wait (WaitFor); without one they answer after one look.
+  Dispatcher(Backends backends, std::span<const Route> routes, Loop* loop = nullptr);
   Dispatcher(const Dispatcher&) = delete;
   Dispatcher& operator=(const Dispatcher&) = delete;
 
@@ -42,6 +45,7 @@ class Dispatcher {
   Backends backends_;
   Router router_;
   HandleOwners handles_;
+  HeldWaits waits_;
   ApplicationState application_;
   Context context_;
 };

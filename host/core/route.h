@@ -16,6 +16,7 @@
 namespace qor::host {
 
 class HandleOwners;
+class HeldWaits;
 class Router;
 
 // How the machine part of a path names its machine: R/vm/id/E(id), R/vm/name/E(name), or
@@ -49,6 +50,7 @@ struct ApplicationState {
 struct Context {
   Backends backends;
   HandleOwners& handles;
+  HeldWaits& waits;
   ApplicationState& application;
   const Router& router;
 };

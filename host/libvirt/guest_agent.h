@@ -60,6 +60,8 @@ class GuestAgent {
     return programs_.age(process);
   }
 
+  Result<bool> ping(const std::string& domainUuid) { return channel_.ping(domainUuid); }
+
   Result<std::vector<std::string>> addresses(const std::string& domainUuid) {
     return network_.addresses(domainUuid);
   }

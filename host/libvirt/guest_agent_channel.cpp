@@ -27,6 +27,18 @@ Result<nlohmann::json> AgentChannel::call(const std::string& domainUuid, const c
   return reply;
 }
 
+Result<bool> AgentChannel::ping(const std::string& domainUuid) {
+  // Short: a guest still booting is asked again soon, and the wait is the client's to bound.
+  constexpr int kPingTimeoutSeconds = 1;
+  const auto reply = transport_.command(domainUuid, {{"execute", "guest-ping"}}, kPingTimeoutSeconds);
+  const Failure* failure = failureOf(reply);
+  if (!failure) return true;
+  if (classifyAgentFailure(failure->message) == AgentFault::notConfigured) {
+    return agentFailure(failure->message, "");
+  }
+  return false;
+}
+
 void AgentChannel::closeLater(const std::string& domain, std::int64_t agentHandle) {
   std::lock_guard guard(mutex_);
   unclosed_[domain].push_back(agentHandle);

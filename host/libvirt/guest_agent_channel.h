@@ -38,6 +38,9 @@ class AgentChannel {
   // own words.
   Result<nlohmann::json> call(const std::string& domainUuid, const char* command,
                               nlohmann::json arguments, std::string_view context);
+  // Whether the agent answers a guest-ping within a second: false while it is not there yet,
+  // or silent; a failure only when it never can (the machine has no agent channel).
+  Result<bool> ping(const std::string& domainUuid);
   void closeLater(const std::string& domain, std::int64_t agentHandle);
   // The machine stopped: the closes owed to its old agent are moot.
   void forget(const std::string& domain);

@@ -26,6 +26,7 @@ Backends LibvirtBackend::concerns() {
   b.files = &files_;
   b.processes = &processes_;
   b.network = &network_;
+  b.readiness = &readiness_;
   b.usb = &usb_;
   return b;
 }

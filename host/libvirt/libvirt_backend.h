@@ -13,6 +13,7 @@
 #include "host/libvirt/libvirt_guest_processes.h"
 #include "host/libvirt/libvirt_machines.h"
 #include "host/libvirt/libvirt_network.h"
+#include "host/libvirt/libvirt_readiness.h"
 #include "host/libvirt/libvirt_serial_ports.h"
 #include "host/libvirt/libvirt_usb_devices.h"
 #include "host/libvirt/worker.h"
@@ -51,6 +52,7 @@ class LibvirtBackend : public Backend {
   LibvirtGuestFiles files_{agentJobs_};
   LibvirtGuestProcesses processes_;
   LibvirtNetwork network_{agentJobs_};
+  LibvirtReadiness readiness_{agentJobs_};
 };
 
 }  // namespace qor::host::libvirt

@@ -1,11 +1,14 @@
 #include "host/objects/virtual_machine.h"
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "contract/codes.h"
 #include "host/core/arguments.h"
 #include "host/core/handles.h"
+#include "host/core/held_waits.h"
 #include "host/core/router.h"
 #include "host/objects/reply.h"
 
@@ -131,6 +134,30 @@ void queryIp(Context& c, const Target& t, const Request&, Completion<Values> don
       }));
 }
 
+void waitFor(Context& c, const Target& t, const Request& r, Completion<Values> done) {
+  using contract::QorWaitCondition;
+  const std::uint32_t condition = *contract::uint32Of(r.args[0]);
+  const std::int64_t milliseconds = *contract::signedOf(r.args[1]);
+  const bool known = condition == contract::code(QorWaitCondition::agent) ||
+                     condition == contract::code(QorWaitCondition::ip) ||
+                     condition == contract::code(QorWaitCondition::started) ||
+                     condition == contract::code(QorWaitCondition::stopped) ||
+                     condition == contract::code(QorWaitCondition::paused);
+  if (!known) {
+    done(invalidArgs(
+        "The condition must be 'WfAg' (agent), 'WfIp' (ip), 'StSc' (started), 'StSa' (stopped) "
+        "or 'StSe' (paused)."));
+    return;
+  }
+  if (milliseconds < 0) {
+    done(invalidArgs("The time to wait must not be negative."));
+    return;
+  }
+  c.waits.hold(t.key(), condition,
+               std::chrono::milliseconds(std::min(milliseconds, contract::kWaitForLongestHoldMs)),
+               r.sender, std::move(done));
+}
+
 // The router has found the machine already.
 Result<Target> find(Context&, const Captures&, const std::string&, Target t) { return t; }
 
@@ -141,7 +168,7 @@ constexpr PropertyRow kProperties[] = {
 constexpr MethodRow kMethods[] = {
     {&m::kStart, start},         {&m::kSuspend, suspend},   {&m::kStop, stop},
     {&m::kDelete, remove},       {&m::kDuplicate, duplicate}, {&m::kOpenFile, openFile},
-    {&m::kExecute, execute},     {&m::kQueryIp, queryIp},
+    {&m::kExecute, execute},     {&m::kQueryIp, queryIp},   {&m::kWaitFor, waitFor},
 };
 
 }  // namespace

@@ -31,6 +31,7 @@ Json defaultWorldJson() {
       "name": "Windows 11",
       "status": "StSa",
       "backend": "QeMu",
+      "agentDelayMs": 1500,
       "ipAddresses": ["192.168.64.4"],
       "serialPorts": []
     },

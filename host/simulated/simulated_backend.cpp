@@ -6,11 +6,12 @@ namespace qor::host {
 
 SimulatedBackend::SimulatedBackend(World world, ProcessLauncher& launcher, Loop& loop,
                                    std::filesystem::path worldFile)
-    : shared_{std::move(world)},
+    : shared_{std::move(world), false, {}},
       machines_(shared_, [this](const Machine& m) { guestLost(m); }),
       files_(shared_),
       processes_(shared_, launcher, loop),
       network_(shared_),
+      readiness_(shared_),
       usb_(shared_),
       windows_(shared_),
       persistence_(shared_, std::move(worldFile)) {}
@@ -22,6 +23,7 @@ Backends SimulatedBackend::concerns() {
   b.files = &files_;
   b.processes = &processes_;
   b.network = &network_;
+  b.readiness = &readiness_;
   b.usb = &usb_;
   b.windows = &windows_;
   b.persistence = &persistence_;

@@ -9,6 +9,7 @@
 #include "host/simulated/simulated_machines.h"
 #include "host/simulated/simulated_network.h"
 #include "host/simulated/simulated_processes.h"
+#include "host/simulated/simulated_readiness.h"
 #include "host/simulated/simulated_usb.h"
 #include "host/simulated/simulated_windows.h"
 #include "host/simulated/world.h"
@@ -41,6 +42,7 @@ class SimulatedBackend : public Backend {
   SimulatedFiles files_;
   SimulatedProcesses processes_;
   SimulatedNetwork network_;
+  SimulatedReadiness readiness_;
   SimulatedUsb usb_;
   SimulatedWindows windows_;
   WorldPersistence persistence_;

@@ -65,7 +65,9 @@ void SimulatedMachines::start(MachineKey key, bool saving, bool recovery, Comple
   if (!hasStatus(*m, QorStatus::stopped) && !hasStatus(*m, QorStatus::paused)) {
     return done(invalidState("The virtual machine cannot be started in its current state."));
   }
-  // Starting a stopped machine and resuming a paused one are the same request.
+  // Starting a stopped machine and resuming a paused one are the same request; only a start
+  // boots the guest.
+  if (hasStatus(*m, QorStatus::stopped)) shared_.bootedAt[key] = std::chrono::steady_clock::now();
   m->status = code(QorStatus::started);
   m->lastStart = StartRecord{saving, recovery};
   shared_.changed = true;

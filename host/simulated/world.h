@@ -1,5 +1,8 @@
 #pragma once
 
+#include <chrono>
+#include <map>
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -116,6 +119,8 @@ struct World {
 struct SharedWorld {
   World world;
   bool changed = false;
+  // When this host booted a machine (started it from stopped); its agent comes up after that.
+  std::map<MachineKey, std::chrono::steady_clock::time_point> bootedAt;
 };
 
 }  // namespace qor::host

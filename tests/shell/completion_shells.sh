@@ -43,7 +43,14 @@ for shell in bash zsh fish; do
   expect "$shell" "qorctl exec vm --cmd ls --" exact
   expect "$shell" "qorctl exec vm --cmd=ls --" exact
   expect "$shell" "qorctl status -- --" exact
+  # Options that take only certain words offer those words.
+  expect "$shell" "qorctl list --format " exact text json
+  expect "$shell" "qorctl usb list --format j" exact json
+  expect "$shell" "qorctl wait vm --for " exact agent ip started stopped paused
+  expect "$shell" "qorctl wait --for s" exact started stopped
+  expect "$shell" "qorctl wait vm --" has --for --timeout --help
 done
+expect bash "qorctl ip-address --format=" exact text json
 # The zsh script also works when sourced rather than autoloaded from $fpath.
 ZSH_MODE=source expect zsh "qorctl usb c" exact connect
 ZSH_MODE=source expect zsh "qorctl stop vm --" has --force --kill --request
@@ -70,7 +77,7 @@ for shell in bash zsh fish; do
   expect "$shell" "qorctl status De" exact
   expect "$shell" "qorctl usb disconnect 0" exact
 done
-expect bash "qorctl status " exact -d --debug --hide -h --help
+expect bash "qorctl status " exact -d --debug --hide --format -h --help
 host_running && fail "completion launched a host"
 
 "$qorctl" list >/dev/null || fail "qorctl list could not launch the host"

@@ -29,6 +29,8 @@ const char* const kRootHelp =
     "                          machine.\n"
     "  suspend                 Suspend running a virtual machine to memory.\n"
     "  stop                    Shuts down a running virtual machine.\n"
+    "  wait                    Wait until a virtual machine is ready, or in a given\n"
+    "                          state.\n"
     "  attach                  Redirect the serial input/output to this terminal.\n"
     "  file                    Guest agent file operations.\n"
     "  exec                    Execute an application on the guest.\n"
@@ -40,7 +42,7 @@ const char* const kRootHelp =
     "\n"
     "  See 'qorctl help <subcommand>' for detailed help.\n";
 
-TEST(Help, RootHelpListsTheTwelveSubcommandsInOrderForEveryWayOfAsking) {
+TEST(Help, RootHelpListsTheThirteenSubcommandsInOrderForEveryWayOfAsking) {
   for (const auto& words : std::vector<std::vector<std::string>>{
            {}, {"--help"}, {"-h"}, {"help"}, {"help", "no-such-command"}, {"--"}}) {
     testing::Seen result = seen(words);
@@ -107,8 +109,20 @@ TEST(Help, CommandsShowTheirExactTexts) {
   const std::vector<Case> cases = {
       {{"ip-address", "--help"},
        "OVERVIEW: List all IP addresses associated with network interfaces on the\nguest.\n\nIPv4 "
-       "addresses (if available) will be listed before any IPv6 address.\n\nUSAGE: qorctl "
-       "ip-address [--debug] [--hide] <identifier>\n"},
+       "addresses (if available) will be listed before any IPv6 address. With\n--format json: an "
+       "array of strings, in that order.\n\nUSAGE: qorctl ip-address [--debug] [--hide] "
+       "<identifier> [--format <format>]\n"},
+      {{"wait", "--help"},
+       "USAGE: qorctl wait [--debug] [--hide] <identifier> [--for <condition>] [--timeout "
+       "<seconds>]\n"},
+      {{"help", "wait"},
+       "  --for <condition>       What to wait for. One of: agent (default), ip,\n"
+       "                          started, stopped, paused.\n"
+       "  --timeout <seconds>     Seconds to wait at most; 0 waits without limit.\n"
+       "                          Default: 300.\n"},
+      {{"usb", "list", "-h"},
+       "  --format <format>       Print the table for people, or one JSON document for\n"
+       "                          programs. One of: text (default), json.\n"},
       {{"help", "stop"},
        "  --force                 Force stop by sending a power off event (default)\n"
        "  --kill                  Force kill the VM process\n"
@@ -137,7 +151,7 @@ TEST(Help, CommandsShowTheirExactTexts) {
 }
 
 TEST(Help, WrapsToTheWidthWithoutLosingWords) {
-  const CommandPath path{&rootCommand(), &rootCommand().subcommands[8]};
+  const CommandPath path{&rootCommand(), &rootCommand().subcommands[9]};
   ASSERT_EQ(path.back()->typeName, "IPAddress");
   for (std::size_t width : {120u, 60u, 30u, 20u, 5u, 1u}) {
     const std::string text = helpText(path, width);
@@ -154,7 +168,7 @@ TEST(Help, WrapsToTheWidthWithoutLosingWords) {
 }
 
 TEST(Help, AnyTerminalWidthKeepsEachParagraphOnOneLine) {
-  const CommandPath path{&rootCommand(), &rootCommand().subcommands[8]};
+  const CommandPath path{&rootCommand(), &rootCommand().subcommands[9]};
   const std::string unwrapped = helpText(path, 100000);
   for (std::size_t width : {std::numeric_limits<std::size_t>::max(),
                             std::numeric_limits<std::size_t>::max() - 1, std::size_t{1} << 63}) {

@@ -116,7 +116,7 @@ TEST(Manpage, DescribesEveryCommandOfTheTable) {
       EXPECT_NE(page.find(roff::text(member.help)), std::string::npos) << name;
     }
   });
-  EXPECT_EQ(commands, 17);
+  EXPECT_EQ(commands, 18);
   expectOnlyOwnRequests(page);
 }
 

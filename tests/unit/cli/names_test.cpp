@@ -26,9 +26,10 @@ TEST(Names, TheTreeUsesExplicitNamesWhereGiven) {
     names.push_back(sub.commandName());
     for (const CommandSpec& leaf : sub.subcommands) names.push_back(leaf.commandName());
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"list", "status", "start", "suspend", "stop", "attach",
-                                             "file", "pull", "push", "exec", "ip-address", "clone",
-                                             "delete", "usb", "list", "connect", "disconnect"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"list", "status", "start", "suspend", "stop", "wait",
+                                             "attach", "file", "pull", "push", "exec", "ip-address",
+                                             "clone", "delete", "usb", "list", "connect",
+                                             "disconnect"}));
 }
 
 TEST(Utf8, EachIllFormedSubsequenceBecomesOneReplacementCharacter) {

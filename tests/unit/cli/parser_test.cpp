@@ -26,7 +26,7 @@ RunCommand run(const std::vector<std::string>& words) {
 TEST(Parser, UsageErrorsGoToStandardErrorWithUsageAndPointerToHelp) {
   EXPECT_EQ(seen({"status"}).err,
             "Error: Missing expected argument '<identifier>'\n"
-            "Usage: qorctl status [--debug] [--hide] <identifier>\n"
+            "Usage: qorctl status [--debug] [--hide] <identifier> [--format <format>]\n"
             "  See 'qorctl status --help' for more information.\n");
   EXPECT_EQ(seen({"usb", "connect", "vm"}).err,
             "Error: Missing expected argument '<device>'\n"

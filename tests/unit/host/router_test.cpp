@@ -6,6 +6,7 @@
 
 #include "contract/object_path.h"
 #include "host/core/handles.h"
+#include "host/core/held_waits.h"
 #include "host/objects/routes.h"
 
 namespace qor::host {
@@ -38,9 +39,11 @@ class RouterTest : public ::testing::Test {
  protected:
   TwoMachines machines_;
   HandleOwners handles_;
+  Backends backends_{&machines_};
+  HeldWaits waits_{backends_, nullptr};
   ApplicationState application_;
   Router router_{objects::routes()};
-  Context context_{Backends{&machines_}, handles_, application_, router_};
+  Context context_{backends_, handles_, waits_, application_, router_};
 };
 
 TEST_F(RouterTest, NamesTheObjectOfEveryForm) {
