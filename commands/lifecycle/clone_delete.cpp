@@ -1,5 +1,6 @@
 #include "commands/command_base.h"
 #include "commands/commands.h"
+#include "contract/vocabulary.h"
 
 namespace qor::commands {
 namespace {
@@ -19,8 +20,10 @@ class Clone final : public MachineCommand {
   // is a name like any other.
   scripting::Record properties() const {
     scripting::Record configuration;
-    if (name_) configuration.push_back({"name", scripting::RecordValue{*name_}});
-    return {{"configuration", scripting::RecordValue{std::move(configuration)}}};
+    if (name_) configuration.push_back(
+        {std::string(contract::record_keys::kName), scripting::RecordValue{*name_}});
+    return {{std::string(contract::record_keys::kConfiguration),
+             scripting::RecordValue{std::move(configuration)}}};
   }
 
   std::optional<std::string> name_;
