@@ -97,7 +97,7 @@ class Exec final : public MachineCommand {
     intact = intact && !outCut && !errCut;
     // Incomplete output never reads as success; a failed guest program keeps its own code.
     const int status = exitStatusFor(exitCode);
-    return status == 0 && !intact ? kRequestFailed : status;
+    return status == 0 && !intact ? kExitRequestFailed : status;
   }
 
  private:

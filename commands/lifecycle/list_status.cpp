@@ -23,7 +23,7 @@ class List final : public HostCommand {
   int execute(scripting::QorApplication& application) override {
     auto machines = application.virtualMachines();
     // A failed list is not an empty one: print nothing and fail.
-    if (!machines) return kRequestFailed;
+    if (!machines) return kExitRequestFailed;
     cli::print(kHeader);
     bool complete = true;
     // One row per machine, printed before the next is asked; reads in the order status, id, name.

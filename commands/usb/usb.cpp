@@ -18,10 +18,10 @@ class USBList final : public HostCommand {
 
   int execute(scripting::QorApplication& application) override {
     auto devices = application.usbDevices();
-    if (!devices) return kRequestFailed;  // a failure, not an empty list
+    if (!devices) return kExitRequestFailed;  // a failure, not an empty list
     if (devices->empty()) {
       cli::print(kNoDevices);
-      return kSuccess;
+      return kExitSuccess;
     }
     cli::print(kHeader);
     bool complete = true;
