@@ -11,10 +11,8 @@ namespace qor::commands {
 // What every leaf command holds: its environment options.
 class HostCommand : public scripting::QorAPICommand {
  public:
-  explicit HostCommand(const cli::ParsedArguments& arguments) {
-    const auto options = cli::EnvironmentOptions::from(arguments);
-    environment_ = {options.debug, options.hide};
-  }
+  explicit HostCommand(const cli::ParsedArguments& arguments)
+      : environment_{arguments.flag("debug"), arguments.flag("hide")} {}
   const scripting::Environment& environment() const override { return environment_; }
 
  private:
