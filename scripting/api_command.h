@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
 
 #include "scripting/event_error_handler.h"
@@ -33,8 +32,6 @@ class QorAPICommand {
   // The same sequence for the host bundle at `bundle`; run() passes locateHostApplication().
   int runWithHost(const std::filesystem::path& bundle, const LineWriter& errors);
 };
-
-inline constexpr std::uint32_t kLaunchFlags = 0x00100001;  // kLSLaunchDefaults | kLSLaunchAndHide
 
 // The bundle that contains the running executable (links resolved, three levels up, extension
 // "app" compared exactly), else /Applications/Qor.app.

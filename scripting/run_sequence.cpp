@@ -6,6 +6,7 @@
 #include "scripting/event_error_handler.h"
 #include "scripting/find_virtual_machine.h"
 #include "scripting/object_model.h"
+#include "scripting/request.h"
 #include "support/text_equal.h"
 
 namespace qor::scripting {
