@@ -2,7 +2,6 @@
 
 #include "contract/object_path.h"
 #include "contract/vocabulary.h"
-#include "scripting/bridge.h"
 #include "scripting/reply_values.h"
 
 namespace qor::scripting {
@@ -128,12 +127,6 @@ QorVirtualMachine VirtualMachineList::objectWithName(const std::string& name) co
 }
 
 // Application
-
-std::unique_ptr<QorApplication> QorApplication::initWithURL(const std::filesystem::path& bundle) {
-  auto info = readBundleInfo(bundle);
-  if (!info) return nullptr;
-  return withChannel(std::make_unique<Bridge>(std::move(*info)));
-}
 
 std::unique_ptr<QorApplication> QorApplication::withChannel(
     std::unique_ptr<ScriptingChannel> channel) {
