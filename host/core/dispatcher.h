@@ -16,11 +16,12 @@
 #include "host/core/json.h"
 #include "host/core/object_path.h"
 #include "host/core/request.h"
+#include "version.h"
 
 namespace qor::host {
 
 inline constexpr std::string_view kApplicationName = "Qor";
-inline constexpr std::string_view kApplicationVersion = "4.7.0";
+inline constexpr std::string_view kApplicationVersion = qor::kVersion;
 
 // The bus side of the host, free of the bus library: resolves a request's path, checks its
 // interface, member and arguments, asks the backend and builds the reply. Every request is
