@@ -5,6 +5,8 @@
 namespace qor::commands {
 namespace {
 
+namespace keys = contract::record_keys;
+
 class Clone final : public MachineCommand {
  public:
   explicit Clone(const cli::ParsedArguments& arguments)
@@ -20,10 +22,8 @@ class Clone final : public MachineCommand {
   // is a name like any other.
   scripting::Record properties() const {
     scripting::Record configuration;
-    if (name_) configuration.push_back(
-        {std::string(contract::record_keys::kName), scripting::RecordValue{*name_}});
-    return {{std::string(contract::record_keys::kConfiguration),
-             scripting::RecordValue{std::move(configuration)}}};
+    if (name_) configuration.push_back({std::string(keys::kName), scripting::RecordValue{*name_}});
+    return {{std::string(keys::kConfiguration), scripting::RecordValue{std::move(configuration)}}};
   }
 
   std::optional<std::string> name_;
