@@ -22,6 +22,10 @@ else
     -name '*.cpp' -o -name '*.cc' \) -print | sed 's|^\./||' | sort)
 fi
 
+if ((${#files[@]} == 0)); then
+  echo "FAIL: no sources found below $root" >&2
+  exit 1
+fi
 differing=()
 for file in "${files[@]}"; do
   [[ -f $file ]] || continue  # deleted but not yet staged

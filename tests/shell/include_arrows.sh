@@ -100,6 +100,8 @@ for file in "${files[@]}"; do
   done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file")
 done
 
+# A check that saw nothing proves nothing.
+((checked > 0)) || fail "no sources found below $root"
 if ((failures > 0)); then
   echo "$failures include(s) against the arrows; see the table at the top of $0" >&2
   exit 1
