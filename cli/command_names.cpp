@@ -1,7 +1,7 @@
 #include <cctype>
 #include <string>
 
-#include "cli/command_table.h"
+#include "cli/command_spec.h"
 
 namespace qor::cli {
 namespace {

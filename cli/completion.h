@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/command_table.h"
+#include "cli/command_spec.h"
 #include "cli/usage.h"
 
 namespace qor::cli {

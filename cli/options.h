@@ -6,16 +6,6 @@
 
 namespace qor::cli {
 
-// Option group held by every leaf command in its member `environment`.
-struct EnvironmentOptions {
-  bool debug = false;  // accepted and stored; nothing depends on it
-  bool hide = false;   // close the host's main window before the command's own work
-
-  static EnvironmentOptions from(const ParsedArguments& arguments) {
-    return {arguments.flag("debug"), arguments.flag("hide")};
-  }
-};
-
 // Option group with the one positional <identifier>, held in the member `identifer`.
 struct VMIdentifier {
   std::string identifier;

@@ -11,10 +11,8 @@ namespace qor::commands {
 // What every leaf command holds: its environment options.
 class HostCommand : public scripting::QorAPICommand {
  public:
-  explicit HostCommand(const cli::ParsedArguments& arguments) {
-    const auto options = cli::EnvironmentOptions::from(arguments);
-    environment_ = {options.debug, options.hide};
-  }
+  explicit HostCommand(const cli::ParsedArguments& arguments)
+      : environment_{arguments.flag("debug"), arguments.flag("hide")} {}
   const scripting::Environment& environment() const override { return environment_; }
 
  private:
@@ -36,13 +34,13 @@ class MachineCommand : public HostCommand {
 };
 
 // Exit statuses of a command body. A request the command depends on that fails in the host has
-// been reported by the event error handler already; the command then ends with kRequestFailed
+// been reported by the event error handler already; the command then ends with kExitRequestFailed
 // rather than reporting success.
-inline constexpr int kSuccess = 0;
-inline constexpr int kRequestFailed = 1;
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitRequestFailed = 1;
 
 inline int statusOf(bool requestSucceeded) {
-  return requestSucceeded ? kSuccess : kRequestFailed;
+  return requestSucceeded ? kExitSuccess : kExitRequestFailed;
 }
 
 }  // namespace qor::commands

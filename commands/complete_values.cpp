@@ -86,10 +86,9 @@ std::optional<Values> deviceValues(QorApplication& application) {
 }
 
 std::optional<Values> query(cli::Suggestions kind, std::string_view word) {
-  auto info = scripting::readBundleInfo(scripting::locateHostApplication());
-  if (!info) return std::nullopt;
+  auto bridge = scripting::bridgeForBundle(scripting::locateHostApplication());
+  if (!bridge) return std::nullopt;
   // No delegate: a failed request is told to no one, and no report reaches the terminal.
-  auto bridge = std::make_unique<scripting::Bridge>(std::move(*info));
   bridge->setLaunchAllowed(false);
   bridge->setReplyTimeout(kReplyTimeout);
   if (bridge->hostIsRunning() != true) return std::nullopt;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_table.h"
+#include "cli/command_spec.h"
 #include "cli/errors.h"
 #include "cli/output.h"
 #include "commands/commands.h"
@@ -31,7 +31,7 @@ ArgSpec positional(std::string property, std::string help) {
   return {ArgKind::positional, std::move(property), 0, std::move(help), true};
 }
 
-// The option group `EnvironmentOptions`, expanded where a command holds its `environment`.
+// The option group `scripting::Environment`, expanded where a command holds its `environment`.
 std::vector<ArgSpec> environment() {
   return {flag("debug", "Show debug logging.", 'd'), flag("hide", "Hide the main Qor window.")};
 }

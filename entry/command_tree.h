@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/command_table.h"
+#include "cli/command_spec.h"
 
 namespace qor::entry {
 

@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-#include "cli/command_table.h"
+#include "cli/command_spec.h"
 #include "cli/completion.h"
 #include "cli/output.h"
 #include "cli/parser.h"

@@ -1,15 +1,17 @@
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
+#include <memory>
 
 #include "scripting/event_error_handler.h"
 
 namespace qor::scripting {
 
+class Bridge;
 class QorApplication;
 
-// The values of the option group every leaf command holds in its member `environment`.
+// The values of the option group every leaf command holds in its member `environment`: the one
+// type for them (commands::HostCommand reads them from the command line).
 struct Environment {
   bool debug = false;  // accepted and stored; nothing depends on it
   bool hide = false;   // close the host's main window before the command's own work
@@ -34,7 +36,13 @@ class QorAPICommand {
   int runWithHost(const std::filesystem::path& bundle, const LineWriter& errors);
 };
 
-inline constexpr std::uint32_t kLaunchFlags = 0x00100001;  // kLSLaunchDefaults | kLSLaunchAndHide
+// The bridge to the host bundle at `bundle`, from its Contents/Info.plist; nullptr when no
+// application can be addressed there (no folder, no readable Info.plist, no valid
+// CFBundleIdentifier). Sends nothing and does not connect. Both entry paths, a command's run and
+// the completions' value query, make their channel here.
+std::unique_ptr<Bridge> bridgeForBundle(const std::filesystem::path& bundle);
+// The application object over bridgeForBundle(bundle); nullptr when there is no bridge.
+std::unique_ptr<QorApplication> applicationForBundle(const std::filesystem::path& bundle);
 
 // The bundle that contains the running executable (links resolved, three levels up, extension
 // "app" compared exactly), else /Applications/Qor.app.

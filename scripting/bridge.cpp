@@ -16,7 +16,6 @@ namespace qor::scripting {
 
 namespace {
 
-constexpr std::uint32_t kLaunchAndHide = 0x00100000;
 constexpr std::uint64_t kMicrosecondsPerSecond = 1000000;
 constexpr std::uint64_t kForever = std::uint64_t{1} << 62;
 

@@ -2,7 +2,6 @@
 
 #include "contract/object_path.h"
 #include "contract/vocabulary.h"
-#include "scripting/bridge.h"
 #include "scripting/reply_values.h"
 
 namespace qor::scripting {
@@ -16,7 +15,7 @@ using contract::Value;
 template <typename Object>
 std::optional<std::vector<Object>> elements(ScriptingChannel& channel, const std::string& path,
                                             const contract::Property& property) {
-  const auto paths = readProperty(channel, path, property, textsOf);
+  const auto paths = readProperty(channel, path, property, replyTexts);
   if (!paths) return std::nullopt;
   std::vector<Object> objects;
   objects.reserve(paths->size());
@@ -34,19 +33,19 @@ const std::string& rootPath() {
 // Serial port
 
 std::optional<std::int64_t> QorSerialPort::id() const {
-  return readProperty(*channel_, path_, props::kPortId, integerOf);
+  return readProperty(*channel_, path_, props::kPortId, replyInteger);
 }
 
 std::optional<std::uint32_t> QorSerialPort::interface() const {
-  return readProperty(*channel_, path_, props::kPortInterface, codeOf);
+  return readProperty(*channel_, path_, props::kPortInterface, replyCode);
 }
 
 std::optional<std::string> QorSerialPort::address() const {
-  return readProperty(*channel_, path_, props::kPortAddress, textOf);
+  return readProperty(*channel_, path_, props::kPortAddress, replyText);
 }
 
 std::optional<std::int64_t> QorSerialPort::port() const {
-  return readProperty(*channel_, path_, props::kPortNumber, integerOf);
+  return readProperty(*channel_, path_, props::kPortNumber, replyInteger);
 }
 
 // Guest file
@@ -58,7 +57,7 @@ std::optional<std::string> QorGuestFile::readAtOffset(std::int64_t offset, QorWh
                          {Value::int64(offset), Value::uint32(contract::code(whence)),
                           Value::int64(length), Value::boolean(base64Encoding),
                           Value::boolean(closing)},
-                         textOf);
+                         replyText);
 }
 
 bool QorGuestFile::writeWithData(const std::string& data, std::int64_t offset, QorWhence whence,
@@ -81,19 +80,19 @@ std::optional<Record> QorGuestProcess::getResult() const {
 // USB device
 
 std::optional<std::int64_t> QorUsbDevice::id() const {
-  return readProperty(*channel_, path_, props::kDeviceId, integerOf);
+  return readProperty(*channel_, path_, props::kDeviceId, replyInteger);
 }
 
 std::optional<std::string> QorUsbDevice::name() const {
-  return readProperty(*channel_, path_, props::kDeviceName, textOf);
+  return readProperty(*channel_, path_, props::kDeviceName, replyText);
 }
 
 std::optional<std::int64_t> QorUsbDevice::vendorId() const {
-  return readProperty(*channel_, path_, props::kVendorId, integerOf);
+  return readProperty(*channel_, path_, props::kVendorId, replyInteger);
 }
 
 std::optional<std::int64_t> QorUsbDevice::productId() const {
-  return readProperty(*channel_, path_, props::kProductId, integerOf);
+  return readProperty(*channel_, path_, props::kProductId, replyInteger);
 }
 
 bool QorUsbDevice::connectTo(const QorVirtualMachine& machine) const {
@@ -107,7 +106,7 @@ bool QorUsbDevice::disconnect() const {
 // Window
 
 std::optional<std::string> QorWindow::name() const {
-  return readProperty(*channel_, path_, props::kWindowName, textOf);
+  return readProperty(*channel_, path_, props::kWindowName, replyText);
 }
 
 bool QorWindow::closeSaving(QorSaveOptions saving,
@@ -128,12 +127,6 @@ QorVirtualMachine VirtualMachineList::objectWithName(const std::string& name) co
 }
 
 // Application
-
-std::unique_ptr<QorApplication> QorApplication::initWithURL(const std::filesystem::path& bundle) {
-  auto info = readBundleInfo(bundle);
-  if (!info) return nullptr;
-  return withChannel(std::make_unique<Bridge>(std::move(*info)));
-}
 
 std::unique_ptr<QorApplication> QorApplication::withChannel(
     std::unique_ptr<ScriptingChannel> channel) {

@@ -127,10 +127,8 @@ class VirtualMachineList {
 
 class QorApplication {
  public:
-  // The application object for a bundle; nullptr when no application can be addressed there
-  // (no folder, no readable Contents/Info.plist, no valid CFBundleIdentifier). Sends nothing.
-  static std::unique_ptr<QorApplication> initWithURL(const std::filesystem::path& bundle);
-  // The application object over another channel to a host (a fake, in tests).
+  // The application object over a channel to the host: the bridge the run sequence makes for a
+  // bundle (applicationForBundle in api_command.h), or a fake in tests. Sends nothing.
   static std::unique_ptr<QorApplication> withChannel(std::unique_ptr<ScriptingChannel> channel);
   ~QorApplication();
 

@@ -2,25 +2,25 @@
 
 namespace qor::scripting {
 
-std::optional<std::string> textOf(const contract::Value& value) {
+std::optional<std::string> replyText(const contract::Value& value) {
   if (const auto* text = contract::textOf(value)) return *text;
   return std::nullopt;
 }
 
-std::optional<bool> booleanOf(const contract::Value& value) {
+std::optional<bool> replyBoolean(const contract::Value& value) {
   return contract::booleanOf(value);
 }
 
-std::optional<std::uint32_t> codeOf(const contract::Value& value) {
+std::optional<std::uint32_t> replyCode(const contract::Value& value) {
   return contract::uint32Of(value);
 }
 
-std::optional<std::int64_t> integerOf(const contract::Value& value) {
+std::optional<std::int64_t> replyInteger(const contract::Value& value) {
   if (value.type() != 'x') return std::nullopt;
   return contract::signedOf(value);
 }
 
-std::optional<std::vector<std::string>> textsOf(const contract::Value& value) {
+std::optional<std::vector<std::string>> replyTexts(const contract::Value& value) {
   const auto* elements = contract::elementsOf(value);
   if (elements == nullptr || value.type() != 'a') return std::nullopt;
   std::vector<std::string> texts;

@@ -13,11 +13,11 @@ namespace qor::scripting {
 
 // What the object model makes of the values of an answer. The channel has already checked their
 // types against the contract, so these only unpack.
-std::optional<std::string> textOf(const contract::Value& value);                // s, o
-std::optional<bool> booleanOf(const contract::Value& value);                    // b
-std::optional<std::uint32_t> codeOf(const contract::Value& value);              // u
-std::optional<std::int64_t> integerOf(const contract::Value& value);            // x
-std::optional<std::vector<std::string>> textsOf(const contract::Value& value);  // ao, as
+std::optional<std::string> replyText(const contract::Value& value);                // s, o
+std::optional<bool> replyBoolean(const contract::Value& value);                    // b
+std::optional<std::uint32_t> replyCode(const contract::Value& value);              // u
+std::optional<std::int64_t> replyInteger(const contract::Value& value);            // x
+std::optional<std::vector<std::string>> replyTexts(const contract::Value& value);  // ao, as
 
 // One property read, unpacked by `unpack`; nullopt when the request failed.
 template <typename Unpack>

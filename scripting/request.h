@@ -52,4 +52,10 @@ class ScriptingChannel {
   virtual void setLaunchFlags(std::uint32_t flags) = 0;
 };
 
+// The launch flags a channel is given, the platform's values: the bridge reads kLaunchAndHide,
+// the run sequence sets kLaunchFlags.
+inline constexpr std::uint32_t kLaunchDefaults = 0x00000001;
+inline constexpr std::uint32_t kLaunchAndHide = 0x00100000;
+inline constexpr std::uint32_t kLaunchFlags = kLaunchDefaults | kLaunchAndHide;
+
 }  // namespace qor::scripting

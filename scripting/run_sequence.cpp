@@ -3,9 +3,12 @@
 
 #include "scripting/api_command.h"
 #include "scripting/api_error.h"
+#include "scripting/bridge.h"
 #include "scripting/event_error_handler.h"
 #include "scripting/find_virtual_machine.h"
+#include "scripting/info_plist.h"
 #include "scripting/object_model.h"
+#include "scripting/request.h"
 #include "support/text_equal.h"
 
 namespace qor::scripting {
@@ -53,12 +56,24 @@ std::filesystem::path locateHostApplication() {
   return locateHostApplication(executable);
 }
 
+std::unique_ptr<Bridge> bridgeForBundle(const std::filesystem::path& bundle) {
+  auto info = readBundleInfo(bundle);
+  if (!info) return nullptr;
+  return std::make_unique<Bridge>(std::move(*info));
+}
+
+std::unique_ptr<QorApplication> applicationForBundle(const std::filesystem::path& bundle) {
+  auto bridge = bridgeForBundle(bundle);
+  if (!bridge) return nullptr;
+  return QorApplication::withChannel(std::move(bridge));
+}
+
 int QorAPICommand::run(const LineWriter& errors) {
   return runWithHost(locateHostApplication(), errors);
 }
 
 int QorAPICommand::runWithHost(const std::filesystem::path& bundle, const LineWriter& errors) {
-  const auto application = QorApplication::initWithURL(bundle);
+  const auto application = applicationForBundle(bundle);
   if (!application) throw APIError::applicationNotFound();
   application->setLaunchFlags(kLaunchFlags);
   auto& handler = sharedEventErrorHandler();

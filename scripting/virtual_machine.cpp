@@ -14,7 +14,7 @@ using contract::Value;
 std::optional<std::string> invokeForObject(ScriptingChannel& channel, const std::string& path,
                                            const contract::Method& method,
                                            std::vector<Value> arguments) {
-  auto result = invokeForResult(channel, path, method, std::move(arguments), textOf);
+  auto result = invokeForResult(channel, path, method, std::move(arguments), replyText);
   if (!result || *result == "/") return std::nullopt;
   return result;
 }
@@ -22,19 +22,19 @@ std::optional<std::string> invokeForObject(ScriptingChannel& channel, const std:
 }  // namespace
 
 std::optional<std::string> QorVirtualMachine::id() const {
-  return readProperty(*channel_, path_, props::kMachineId, textOf);
+  return readProperty(*channel_, path_, props::kMachineId, replyText);
 }
 
 std::optional<std::string> QorVirtualMachine::name() const {
-  return readProperty(*channel_, path_, props::kMachineName, textOf);
+  return readProperty(*channel_, path_, props::kMachineName, replyText);
 }
 
 std::optional<std::uint32_t> QorVirtualMachine::status() const {
-  return readProperty(*channel_, path_, props::kStatus, codeOf);
+  return readProperty(*channel_, path_, props::kStatus, replyCode);
 }
 
 std::optional<std::vector<QorSerialPort>> QorVirtualMachine::serialPorts() const {
-  const auto paths = readProperty(*channel_, path_, props::kSerialPorts, textsOf);
+  const auto paths = readProperty(*channel_, path_, props::kSerialPorts, replyTexts);
   if (!paths) return std::nullopt;
   std::vector<QorSerialPort> ports;
   for (const auto& port : *paths) ports.emplace_back(*channel_, port);
@@ -101,7 +101,7 @@ std::size_t QorVirtualMachine::executeInputCapacity(
 }
 
 std::optional<std::vector<std::string>> QorVirtualMachine::queryIp() const {
-  return invokeForResult(*channel_, path_, calls::kQueryIp, {}, textsOf);
+  return invokeForResult(*channel_, path_, calls::kQueryIp, {}, replyTexts);
 }
 
 std::optional<bool> QorVirtualMachine::waitFor(QorWaitCondition condition,

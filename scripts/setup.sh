@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   dbus-daemon dbus-bin systemd
   bash-completion zsh fish man-db groff-base time
-  clang libclang-rt-dev hyperfine
+  clang libclang-rt-dev clang-format hyperfine
   # Real machines (tests/vm): a private libvirt daemon, QEMU without KVM, and what the test
   # guest is built from. libvirt-daemon-system is left out on purpose: it would start the
   # system daemon and add its users and default network; the tests run their own daemon.

@@ -10,7 +10,10 @@ export QOR_BUILD_DIR=${QOR_BUILD_DIR:-$root/build}
 source "$root/scripts/lib/steps.sh"
 step_log_dir "$QOR_BUILD_DIR/logs"
 step "Installing the Debian packages that are missing (apt)" setup "$root/scripts/setup.sh"
-build_step "Building qorctl and the simulated host into $QOR_BUILD_DIR" build "$root/scripts/build.sh"
+# Only the two programs the tour runs (the bundle's Info.plist is written when CMake configures);
+# scripts/test.sh builds the rest into the same folder.
+build_step "Building qorctl and the simulated host into $QOR_BUILD_DIR" build \
+  env QOR_BUILD_TARGETS="qorctl qor-host" "$root/scripts/build.sh"
 bin="$QOR_BUILD_DIR/Qor.app/Contents/MacOS/qorctl"
 
 work=$(mktemp -d)
@@ -25,8 +28,12 @@ trap cleanup EXIT
 export DBUS_SESSION_BUS_ADDRESS=$address XDG_STATE_HOME=$work/state
 unset QOR_SIM_WORLD QOR_SIM_LOG QOR_SIM_BUS_NAME
 
-bold=$(tput bold 2>/dev/null || true)
-plain=$(tput sgr0 2>/dev/null || true)
+# Bold commands on a terminal only: a file or a pipe gets the plain text.
+bold="" plain=""
+if [ -t 1 ]; then
+  bold=$(tput bold 2>/dev/null || true)
+  plain=$(tput sgr0 2>/dev/null || true)
+fi
 say() { printf '\n%s# %s%s\n' "$bold" "$*" "$plain"; }
 
 # The words as they would be typed: quoted where the shell needs it.

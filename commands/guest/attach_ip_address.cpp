@@ -28,21 +28,21 @@ class Attach final : public MachineCommand {
   int execute(scripting::QorApplication& application) override {
     auto machine = findMachine(application);
     auto ports = machine.serialPorts();
-    if (!ports) return kRequestFailed;
+    if (!ports) return kExitRequestFailed;
     for (const auto& port : *ports) {
       if (index_) {
         // A port whose id cannot be read may be the one asked for: no choice can be made.
         const auto id = port.id();
-        if (!id) return kRequestFailed;
+        if (!id) return kExitRequestFailed;
         if (*id != *index_) continue;
       }
       cli::print(kWarning);
       auto interface = port.interface();
-      if (!interface) return kRequestFailed;
+      if (!interface) return kExitRequestFailed;
       if (*interface == static_cast<std::uint32_t>(QorSerialInterface::unavailable)) continue;
       return describe(port, *interface);
     }
-    return kSuccess;
+    return kExitSuccess;
   }
 
  private:
@@ -51,16 +51,16 @@ class Attach final : public MachineCommand {
   static int describe(const scripting::QorSerialPort& port, std::uint32_t interface) {
     if (interface == static_cast<std::uint32_t>(QorSerialInterface::ptty)) {
       auto address = port.address();
-      if (!address) return kRequestFailed;
+      if (!address) return kExitRequestFailed;
       cli::print("PTTY: " + *address);
     } else if (interface == static_cast<std::uint32_t>(QorSerialInterface::tcp)) {
       auto address = port.address();
-      if (!address) return kRequestFailed;
+      if (!address) return kExitRequestFailed;
       auto number = port.port();
-      if (!number) return kRequestFailed;
+      if (!number) return kExitRequestFailed;
       cli::print("TCP: " + *address + ":" + std::to_string(*number));
     }
-    return kSuccess;
+    return kExitSuccess;
   }
 
   std::optional<std::int64_t> index_;
@@ -74,15 +74,15 @@ class IPAddress final : public MachineCommand {
   int execute(scripting::QorApplication& application) override {
     auto machine = findMachine(application);
     auto addresses = machine.queryIp();
-    if (!addresses) return kRequestFailed;
+    if (!addresses) return kExitRequestFailed;
     if (format_.json) {
       std::vector<std::string> texts;
       for (const auto& address : *addresses) texts.push_back(cli::json::string(address));
       cli::print(cli::json::array(texts));
-      return kSuccess;
+      return kExitSuccess;
     }
     for (const auto& address : *addresses) cli::print(address);
-    return kSuccess;
+    return kExitSuccess;
   }
 
  private:

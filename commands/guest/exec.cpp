@@ -6,12 +6,14 @@
 #include "commands/command_base.h"
 #include "commands/commands.h"
 #include "commands/guest/exit_status.h"
+#include "contract/vocabulary.h"
 #include "scripting/api_error.h"
 #include "support/base64.h"
 
 namespace qor::commands {
 namespace {
 
+namespace keys = contract::record_keys;
 using scripting::find;
 using scripting::Record;
 
@@ -82,11 +84,11 @@ class Exec final : public MachineCommand {
     if (!process) throw scripting::APIError::virtualMachineNotFound();
 
     auto result = waitForExit(*process);
-    const auto* code = find(result, "exitCode");
+    const auto* code = find(result, keys::kExitCode);
     const std::int64_t exitCode = code != nullptr && code->integer() ? *code->integer() : 0;
 
-    const auto out = streamOf(result, "outputData", "outputTruncated", "standard output");
-    const auto err = streamOf(result, "errorData", "errorTruncated", "standard error");
+    const auto out = streamOf(result, keys::kOutputData, keys::kOutputTruncated, "standard output");
+    const auto err = streamOf(result, keys::kErrorData, keys::kErrorTruncated, "standard error");
     bool intact = writeStream(out, cli::writeStandardOutput);
     intact = writeStream(err, cli::writeStandardError) && intact;
     // Both run, so each cut stream is named.
@@ -95,7 +97,7 @@ class Exec final : public MachineCommand {
     intact = intact && !outCut && !errCut;
     // Incomplete output never reads as success; a failed guest program keeps its own code.
     const int status = exitStatusFor(exitCode);
-    return status == 0 && !intact ? kRequestFailed : status;
+    return status == 0 && !intact ? kExitRequestFailed : status;
   }
 
  private:
@@ -123,7 +125,7 @@ class Exec final : public MachineCommand {
     for (;;) {
       auto result = process.getResult();
       if (!result) throw cli::CommandError("The result of the guest program could not be read.");
-      const auto* exited = find(*result, "hasExited");
+      const auto* exited = find(*result, keys::kHasExited);
       if (exited == nullptr || exited->boolean() == nullptr || *exited->boolean()) {
         return std::move(*result);
       }

@@ -1,8 +1,11 @@
 #include "commands/command_base.h"
 #include "commands/commands.h"
+#include "contract/vocabulary.h"
 
 namespace qor::commands {
 namespace {
+
+namespace keys = contract::record_keys;
 
 class Clone final : public MachineCommand {
  public:
@@ -19,8 +22,8 @@ class Clone final : public MachineCommand {
   // is a name like any other.
   scripting::Record properties() const {
     scripting::Record configuration;
-    if (name_) configuration.push_back({"name", scripting::RecordValue{*name_}});
-    return {{"configuration", scripting::RecordValue{std::move(configuration)}}};
+    if (name_) configuration.push_back({std::string(keys::kName), scripting::RecordValue{*name_}});
+    return {{std::string(keys::kConfiguration), scripting::RecordValue{std::move(configuration)}}};
   }
 
   std::optional<std::string> name_;

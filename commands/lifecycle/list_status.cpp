@@ -40,7 +40,7 @@ class List final : public HostCommand {
   int execute(scripting::QorApplication& application) override {
     auto machines = application.virtualMachines();
     // A failed list is not an empty one: print nothing and fail.
-    if (!machines) return kRequestFailed;
+    if (!machines) return kExitRequestFailed;
     if (format_.json) return printDocument(*machines);
     cli::print(kHeader);
     bool complete = true;
@@ -71,9 +71,9 @@ class List final : public HostCommand {
       complete = complete && status && id && name;
       objects.push_back(machineObject(id, name, status));
     }
-    if (!complete) return kRequestFailed;
+    if (!complete) return kExitRequestFailed;
     cli::print(cli::json::array(objects));
-    return kSuccess;
+    return kExitSuccess;
   }
 
   cli::OutputFormat format_;
@@ -91,12 +91,12 @@ class Status final : public MachineCommand {
       cli::print(scripting::statusWord(status.value_or(0)));
       return statusOf(status.has_value());
     }
-    if (!status) return kRequestFailed;
+    if (!status) return kExitRequestFailed;
     auto id = machine.id();
     auto name = machine.name();
-    if (!id || !name) return kRequestFailed;
+    if (!id || !name) return kExitRequestFailed;
     cli::print(machineObject(id, name, status));
-    return kSuccess;
+    return kExitSuccess;
   }
 
  private:

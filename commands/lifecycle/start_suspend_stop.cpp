@@ -15,9 +15,9 @@ class Start final : public MachineCommand {
 
   int execute(scripting::QorApplication& application) override {
     auto machine = findMachine(application);
-    if (!machine.startSaving(!disposable_, recovery_)) return kRequestFailed;
+    if (!machine.startSaving(!disposable_, recovery_)) return kExitRequestFailed;
     if (attach_) cli::print("WARNING: attach command is not implemented yet!");
-    return kSuccess;
+    return kExitSuccess;
   }
 
  private:

@@ -83,8 +83,8 @@ class Wait final : public MachineCommand {
       std::int64_t hold = contract::kWaitForLongestHoldMs;
       if (limited) hold = std::min(hold, millisecondsUntil(deadline, asked));
       const auto holds = machine.waitFor(condition_, hold);
-      if (!holds) return kRequestFailed;  // reported by the event handler
-      if (*holds) return kSuccess;
+      if (!holds) return kExitRequestFailed;  // reported by the event handler
+      if (*holds) return kExitSuccess;
       const Clock::time_point answered = Clock::now();
       if (limited && answered >= deadline) {
         cli::standardErrorStream().write("Error: " + timeoutMessage(conditionName_, timeoutSeconds_));

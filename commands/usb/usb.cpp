@@ -20,11 +20,11 @@ class USBList final : public HostCommand {
 
   int execute(scripting::QorApplication& application) override {
     auto devices = application.usbDevices();
-    if (!devices) return kRequestFailed;  // a failure, not an empty list
+    if (!devices) return kExitRequestFailed;  // a failure, not an empty list
     if (format_.json) return printDocument(*devices);
     if (devices->empty()) {
       cli::print(kNoDevices);
-      return kSuccess;
+      return kExitSuccess;
     }
     cli::print(kHeader);
     bool complete = true;
@@ -64,9 +64,9 @@ class USBList final : public HostCommand {
                             .add("location", cli::json::numberOrNull(location))
                             .text());
     }
-    if (!complete) return kRequestFailed;
+    if (!complete) return kExitRequestFailed;
     cli::print(cli::json::array(objects));
-    return kSuccess;
+    return kExitSuccess;
   }
 
   cli::OutputFormat format_;

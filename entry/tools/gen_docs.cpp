@@ -1,6 +1,6 @@
 // Build-time generator of the documents that are installed beside qorctl: the manual page and the
 // three completion scripts, all from the one command table. Not part of qorctl itself.
-// Usage: gen_docs <output folder> <version>
+// Usage: gen_docs <output folder>
 
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +10,7 @@
 #include "entry/command_tree.h"
 #include "cli/completion.h"
 #include "cli/manpage.h"
+#include "version.h"
 
 namespace {
 
@@ -27,8 +28,8 @@ bool writeFile(const std::filesystem::path& path, const std::string& content) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: gen_docs <output folder> <version>\n");
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: gen_docs <output folder>\n");
     return 64;
   }
   const std::filesystem::path folder = argv[1];
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
   const std::string tool = root.commandName();
   // File names as each shell looks them up: bash by command name, zsh by function name.
   const bool written =
-      writeFile(folder / (tool + ".1"), qor::cli::manPage(root, argv[2])) &&
+      writeFile(folder / (tool + ".1"), qor::cli::manPage(root, qor::kVersion)) &&
       writeFile(folder / (tool + ".bash"), qor::cli::completionScript(root, Shell::bash)) &&
       writeFile(folder / ("_" + tool), qor::cli::completionScript(root, Shell::zsh)) &&
       writeFile(folder / (tool + ".fish"), qor::cli::completionScript(root, Shell::fish));

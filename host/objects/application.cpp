@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "host/core/router.h"
+#include "version.h"
 
 namespace qor::host::objects {
 namespace {
@@ -14,10 +15,9 @@ namespace p = contract::properties;
 namespace m = contract::methods;
 
 constexpr std::string_view kName = "Qor";
-constexpr std::string_view kVersion = "4.7.0";
 
 Result<Value> name(Context&, const Target&) { return Value::string(std::string(kName)); }
-Result<Value> version(Context&, const Target&) { return Value::string(std::string(kVersion)); }
+Result<Value> version(Context&, const Target&) { return Value::string(std::string(qor::kVersion)); }
 // It runs hidden.
 Result<Value> frontmost(Context&, const Target&) { return Value::boolean(false); }
 

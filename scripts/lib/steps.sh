@@ -39,7 +39,8 @@ build_step() {
   local pid=$! shown="" last_print=$SECONDS progress
   while kill -0 "$pid" 2>/dev/null; do
     sleep 1
-    progress=$(grep -o '^\[[0-9]*/[0-9]*\]' "$log" | tail -n 1 | tr -d '[]')
+    # Nothing to show yet (CMake still configuring) is no failure, also under pipefail.
+    progress=$(grep -o '^\[[0-9]*/[0-9]*\]' "$log" | tail -n 1 | tr -d '[]' || true)
     [ -n "$progress" ] || continue
     local text="  $progress steps ($((100 * ${progress%/*} / ${progress#*/}))%)"
     if [ -t 1 ]; then
@@ -55,6 +56,6 @@ build_step() {
   wait "$pid" || status=$?
   if [ -t 1 ] && [ -n "$shown" ]; then printf '\r\033[K'; fi
   [ "$status" -eq 0 ] || _step_failed "$label" "$log" "$status"
-  progress=$(grep -o '^\[[0-9]*/[0-9]*\]' "$log" | tail -n 1 | tr -d '[]')
+  progress=$(grep -o '^\[[0-9]*/[0-9]*\]' "$log" | tail -n 1 | tr -d '[]' || true)
   echo "  done${progress:+ (${progress#*/} steps)}"
 }

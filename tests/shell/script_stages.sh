@@ -42,4 +42,19 @@ grep -q 'apt says a lot' "$work/logs/setup.log" || fail "setup.log keeps apt's o
   fail "the failure shows exactly the last 40 lines: $err"
 [[ $err == *"The whole log: $work/logs/broken.log"* ]] || fail "the failure gives the log's path"
 
+# The tour and the test command run with errexit and pipefail: a build that shows no step for a
+# while (CMake still configuring) must not end them silently.
+cat >"$work/strict.sh" <<SCRIPT
+set -euo pipefail
+source "$lib"
+step_log_dir "$work/strict-logs"
+build_step "Configuring slowly" configure bash -c 'sleep 2; echo "[1/1] Building z.o"'
+echo "after the build"
+SCRIPT
+strict_out=$(bash "$work/strict.sh" 2>&1)
+strict_status=$?
+[[ $strict_status -eq 0 && $strict_out == *"done (1 steps)"*"after the build"* ]] ||
+  fail "a stage that is quiet at first completes under errexit and pipefail" \
+    "(status $strict_status): $strict_out"
+
 exit $((failures > 0))

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "cli/command_table.h"
+#include "cli/command_spec.h"
 #include "support/utf8.h"
 #include "entry/command_tree.h"
 

@@ -4,7 +4,7 @@
 #include <variant>
 #include <vector>
 
-#include "cli/command_table.h"
+#include "cli/command_spec.h"
 #include "cli/parser.h"
 #include "entry/command_tree.h"
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "scripting/api_command.h"
 #include "scripting/object_model.h"
 #include "contract/object_path.h"
 #include "wire/value_codec.h"
@@ -22,7 +23,7 @@ class BridgeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     writeBundle(bundle_, busName_, "host");
-    application_ = QorApplication::initWithURL(bundle_);
+    application_ = applicationForBundle(bundle_);
     ASSERT_NE(application_, nullptr);
     application_->setDelegate(&delegate_);
   }
@@ -260,7 +261,7 @@ TEST(BridgeWithoutBus, EveryRequestFailsAsNotPermitted) {
   for (const auto& c : cases) {
     ScopedEnvironment address("DBUS_SESSION_BUS_ADDRESS", c.address);
     ScopedEnvironment runtime("XDG_RUNTIME_DIR", c.runtimeFolder);
-    const auto application = QorApplication::initWithURL(folder.path() / "Qor.app");
+    const auto application = applicationForBundle(folder.path() / "Qor.app");
     RecordingDelegate delegate;
     application->setDelegate(&delegate);
     EXPECT_FALSE(application->virtualMachines()) << c.label;

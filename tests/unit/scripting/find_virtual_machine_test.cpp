@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "scripting/api_command.h"
 #include "scripting/api_error.h"
 #include "contract/object_path.h"
 #include "test_support.h"
@@ -41,7 +42,7 @@ class FindVirtualMachineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     writeBundle(folder_.path() / "Qor.app", busName_, "host");
-    application_ = QorApplication::initWithURL(folder_.path() / "Qor.app");
+    application_ = applicationForBundle(folder_.path() / "Qor.app");
     application_->setDelegate(&delegate_);
   }
 
@@ -104,7 +105,7 @@ TEST_F(FindVirtualMachineTest, AListThatCannotBeReadIsReportedThenNotFound) {
         replyVariant("s", [](sd_bus_message* m) { return sd_bus_message_append(m, "s", "A1"); })}) {
     const std::string name = uniqueBusName();
     writeBundle(folder_.path() / "Other.app", name, "host");
-    auto application = QorApplication::initWithURL(folder_.path() / "Other.app");
+    auto application = applicationForBundle(folder_.path() / "Other.app");
     RecordingDelegate delegate;
     application->setDelegate(&delegate);
     ScriptedHost host(name, {{"Get.VirtualMachines", answer}});

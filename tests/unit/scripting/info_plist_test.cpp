@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "scripting/api_command.h"
 #include "scripting/object_model.h"
 #include "test_support.h"
 
@@ -52,7 +53,7 @@ TEST(ReadBundleInfo, RefusesEveryBundleThatNamesNoHost) {
        {"Missing.app", "NotAFolder.app", "Empty.app", "PlistIsFolder.app", "Garbage.app",
         "EmptyFile.app", "Array.app", "NumberId.app", "NoId.app"}) {
     EXPECT_FALSE(readBundleInfo(root / bundle)) << bundle;
-    EXPECT_EQ(QorApplication::initWithURL(root / bundle), nullptr) << bundle;
+    EXPECT_EQ(applicationForBundle(root / bundle), nullptr) << bundle;
   }
 }
 

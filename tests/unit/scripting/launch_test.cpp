@@ -7,6 +7,7 @@
 #include <chrono>
 #include <sstream>
 
+#include "scripting/api_command.h"
 #include "scripting/object_model.h"
 #include "test_support.h"
 
@@ -32,7 +33,7 @@ class LaunchTest : public ::testing::Test {
                                               std::uint32_t flags = 0x00100001) {
     writeBundle(bundle_, busName_, "host");
     if (!script.empty()) writeFile(program_, "#!/bin/sh\n" + script, true);
-    auto app = QorApplication::initWithURL(bundle_);
+    auto app = applicationForBundle(bundle_);
     app->setLaunchFlags(flags);
     app->setDelegate(&delegate_);
     return app;
