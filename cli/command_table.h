@@ -33,6 +33,7 @@ struct ArgSpec {
   bool required = false;  // positionals and --cmd are required; flags and options are not
   bool integer = false;   // the value must read as a signed 64-bit integer; stored in decimal
   Suggestions suggestions = Suggestions::none;
+  bool assignment = false;  // the value must read NAME=VALUE with a NAME that is not empty
 };
 
 // Runs while the command line is parsed, before anything is sent; may change the values and may

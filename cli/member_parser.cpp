@@ -135,6 +135,11 @@ class MemberParser {
       if (!number) return invalidValueMessage(value, typed, member);
       value = std::to_string(*number);  // "+3" reaches the command as "3"
     }
+    if (member.assignment && (value.empty() || value.front() == '=' ||
+                              value.find('=') == std::string::npos)) {
+      return invalidValueMessage(value, typed, member) +
+             ": it must read NAME=VALUE, with a name before the '='";
+    }
     arguments_.append(member.property, std::move(value));
     return std::nullopt;
   }
