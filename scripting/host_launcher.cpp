@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -22,6 +24,9 @@ constexpr auto kPollInterval = std::chrono::milliseconds(20);
 constexpr std::size_t kKeptBytes = 4096;
 constexpr std::size_t kShownLines = 5;
 constexpr std::size_t kShownLineBytes = 300;
+
+// What the child writes, followed by errno, when the program cannot be run at all.
+constexpr char kExecFailed[] = "\x01" "exec failed: ";
 
 // Runs in the forked child: only calls that are safe between fork and exec.
 [[noreturn]] void execDetached(const char* program, char* const argv[], int errorPipe) {
@@ -44,8 +49,17 @@ constexpr std::size_t kShownLineBytes = 300;
   defaults.sa_handler = SIG_DFL;
   for (int number = 1; number < NSIG; ++number) sigaction(number, &defaults, nullptr);
   execv(program, argv);
-  static constexpr char kCannotRun[] = "the program could not be run\n";
-  [[maybe_unused]] const auto written = write(STDERR_FILENO, kCannotRun, sizeof kCannotRun - 1);
+  // The reason, for the parent to word: the marker and errno in decimal (no stdio here).
+  char text[sizeof kExecFailed + 12];
+  std::size_t length = 0;
+  for (const char* c = kExecFailed; *c != '\0'; ++c) text[length++] = *c;
+  char digits[12];
+  std::size_t count = 0;
+  for (int error = errno; count == 0 || error > 0; error /= 10) {
+    digits[count++] = static_cast<char>('0' + error % 10);
+  }
+  while (count > 0) text[length++] = digits[--count];
+  [[maybe_unused]] const auto written = write(STDERR_FILENO, text, length);
   _exit(127);
 }
 
@@ -76,6 +90,10 @@ std::string endingOf(const std::filesystem::path& program, int status) {
 
 // "…; it said:" and its first lines, indented, as valid text.
 std::string reportOf(const std::filesystem::path& program, int status, const std::string& said) {
+  if (said.starts_with(kExecFailed)) {
+    const int error = std::atoi(said.c_str() + sizeof kExecFailed - 1);
+    return "The host program " + program.string() + " could not be run: " + std::strerror(error);
+  }
   std::string report = endingOf(program, status) + " before it took its bus name";
   std::vector<std::string> lines;
   std::size_t start = 0;
