@@ -41,6 +41,7 @@ struct ArgSpec {
   std::string placeholder{};  // the value's name in help and usage, when not the derived one
   // The value an option not given reads as (filled in by the parser); the help names it.
   std::string defaultValue{};
+  bool assignment = false;  // the value must read NAME=VALUE with a NAME that is not empty
 };
 
 // Runs while the command line is parsed, before anything is sent; may change the values and may

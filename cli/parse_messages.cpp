@@ -107,4 +107,25 @@ std::string flagWithValueMessage(std::string_view typed, std::string_view value)
          " was specified.";
 }
 
+std::string invalidTextMessage(const ArgSpec& member, std::size_t index, std::size_t count,
+                               std::size_t offset, unsigned char byte) {
+  std::string which;
+  switch (member.kind) {
+    case ArgKind::positional:
+      which = "The argument " + quoted(synopsis(member));
+      break;
+    case ArgKind::remainingOption:
+      which = "Word " + std::to_string(index + 1) + " of " + quoted(synopsis(member));
+      break;
+    default:
+      which = "The value " + (count > 1 ? std::to_string(index + 1) + " " : std::string()) +
+              "of " + quoted("--" + deriveName(member.property));
+      break;
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  const std::string hex = {'0', 'x', kHex[byte >> 4], kHex[byte & 0xf]};
+  return which + " is not valid UTF-8 (byte " + hex + " at offset " + std::to_string(offset) +
+         "); the host takes text only, so nothing was sent";
+}
+
 }  // namespace qor::cli

@@ -17,6 +17,10 @@ std::string missingArgumentMessage(const ArgSpec& member);
 std::string missingValueMessage(std::string_view typed, const ArgSpec& member);
 std::string invalidValueMessage(std::string_view value, std::string_view typed,
                                 const ArgSpec& member);
+// A value that is not valid UTF-8: which member (the `index`th of its `count` values), and the
+// offset of the first byte that belongs to no character.
+std::string invalidTextMessage(const ArgSpec& member, std::size_t index, std::size_t count,
+                               std::size_t offset, unsigned char byte);
 std::string flagWithValueMessage(std::string_view typed, std::string_view value);
 
 // Levenshtein distance in characters.

@@ -21,8 +21,9 @@ const CommandSpec* subcommandNamed(const CommandSpec& command, const std::string
   return nullptr;
 }
 
+// Messages may quote the user's words, which need not be valid UTF-8: shown, they are made so.
 ReportError usageError(const CommandPath& path, const std::string& message) {
-  return {"Error: " + message + "\nUsage: " + usageLine(path) + "\n  See '" +
+  return {"Error: " + support::sanitizeUtf8(message) + "\nUsage: " + usageLine(path) + "\n  See '" +
               commandPathText(path) + " --help' for more information.\n",
           kUsageErrorStatus};
 }
@@ -61,6 +62,23 @@ ParseOutcome completionRequest(const CommandSpec& root, std::span<const std::str
   return ShowText{completionScript(root, *known)};
 }
 
+// Every value reaches the host as text, and a D-Bus text is UTF-8: a value that is not would
+// have to be changed, and would then name another program, path or machine. Refused instead.
+std::optional<std::string> invalidText(const CommandSpec& command, const ParsedArguments& values) {
+  for (const ArgSpec& member : command.members) {
+    if (member.kind == ArgKind::flag) continue;
+    const auto& list = values.values(member.property);
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      bool complete = true;
+      const std::size_t valid = support::textPrefixLength(list[i], complete);
+      if (valid == list[i].size()) continue;
+      return invalidTextMessage(member, i, list.size(), valid,
+                                static_cast<unsigned char>(list[i][valid]));
+    }
+  }
+  return std::nullopt;
+}
+
 bool isCompletionRequest(const std::string& word) {
   return word == kCompletionOption ||
          (word.starts_with(kCompletionOption) && word[kCompletionOption.size()] == '=');
@@ -70,10 +88,7 @@ bool isCompletionRequest(const std::string& word) {
 
 ParseOutcome parseCommandLine(const CommandSpec& root, const std::vector<std::string>& arguments,
                               std::size_t width) {
-  std::vector<std::string> words;
-  words.reserve(arguments.size());
-  for (const std::string& argument : arguments) words.push_back(support::sanitizeUtf8(argument));
-  std::span<const std::string> rest(words);
+  std::span<const std::string> rest(arguments);
 
   if (!rest.empty() && isCompletionRequest(rest.front())) return completionRequest(root, rest);
   if (!rest.empty() && rest.front() == "help") {
@@ -95,6 +110,7 @@ ParseOutcome parseCommandLine(const CommandSpec& root, const std::vector<std::st
   if (auto message = parseMembers(command, rest, values)) return usageError(path, *message);
   // The root and the groups have no body: run without a subcommand, they show their help.
   if (!command.subcommands.empty()) return ShowText{helpText(path, width)};
+  if (auto message = invalidText(command, values)) return usageError(path, *message);
   if (command.validate != nullptr) {
     try {
       command.validate(values);

@@ -37,6 +37,9 @@ struct Method {
   std::string_view name;
   std::string_view in;
   std::string_view out;
+  // The work may take minutes (a disk copied, memory saved): a client waits for the answer as
+  // long as the host is there to give it, not for a fixed time.
+  bool lengthy = false;
 };
 
 // Every property and method of every class, one entry each. Both sides use these entries: the
@@ -76,11 +79,11 @@ inline constexpr Property kWindowVisible{ObjectClass::window, "Visible", "b", tr
 namespace methods {
 inline constexpr Method kSetAutoTerminate{ObjectClass::application, "SetAutoTerminate", "b",
                                               ""};
-inline constexpr Method kStart{ObjectClass::virtualMachine, "Start", "bb", ""};
-inline constexpr Method kSuspend{ObjectClass::virtualMachine, "Suspend", "b", ""};
-inline constexpr Method kStop{ObjectClass::virtualMachine, "Stop", "u", ""};
-inline constexpr Method kDelete{ObjectClass::virtualMachine, "Delete", "", ""};
-inline constexpr Method kDuplicate{ObjectClass::virtualMachine, "Duplicate", "a{sv}", ""};
+inline constexpr Method kStart{ObjectClass::virtualMachine, "Start", "bb", "", true};
+inline constexpr Method kSuspend{ObjectClass::virtualMachine, "Suspend", "b", "", true};
+inline constexpr Method kStop{ObjectClass::virtualMachine, "Stop", "u", "", true};
+inline constexpr Method kDelete{ObjectClass::virtualMachine, "Delete", "", "", true};
+inline constexpr Method kDuplicate{ObjectClass::virtualMachine, "Duplicate", "a{sv}", "", true};
 inline constexpr Method kOpenFile{ObjectClass::virtualMachine, "OpenFile", "sub", "o"};
 inline constexpr Method kExecute{ObjectClass::virtualMachine, "Execute", "sasassbb", "o"};
 inline constexpr Method kQueryIp{ObjectClass::virtualMachine, "QueryIp", "", "as"};
@@ -91,7 +94,7 @@ inline constexpr Method kRead{ObjectClass::guestFile, "Read", "xuxbb", "s"};
 inline constexpr Method kWrite{ObjectClass::guestFile, "Write", "sxubb", ""};
 inline constexpr Method kCloseFile{ObjectClass::guestFile, "Close", "", ""};
 inline constexpr Method kGetResult{ObjectClass::guestProcess, "GetResult", "", "a{sv}"};
-inline constexpr Method kConnect{ObjectClass::usbDevice, "Connect", "o", ""};
+inline constexpr Method kConnect{ObjectClass::usbDevice, "Connect", "o", "", true};
 inline constexpr Method kDisconnect{ObjectClass::usbDevice, "Disconnect", "", ""};
 inline constexpr Method kCloseWindow{ObjectClass::window, "Close", "us", ""};
 }  // namespace methods

@@ -156,13 +156,20 @@ CommandSpec file() {
             members({positional("path", "Destination path on the guest.")}), "push")});
 }
 
+// A variable without a name, or without "=", would be missing in the guest: refused instead.
+ArgSpec envOption() {
+  ArgSpec member{ArgKind::repeatedOption, "env", 0,
+                 "Set a single environment variable in the format NAME=VALUE"};
+  member.assignment = true;
+  return member;
+}
+
 CommandSpec exec() {
   CommandSpec declared = leaf(
       "Exec", buildAndRun<commands::makeExec>, "Execute an application on the guest.",
       members(
           {flag("input", "Read in standard input and forward it to the guest."),
-           {ArgKind::repeatedOption, "env", 0,
-            "Set a single environment variable in the format NAME=VALUE"},
+           envOption(),
            {ArgKind::remainingOption, "cmd", 0, "Command line to execute on the guest.", true}}));
   declared.discussion = "The return value of the command will be returned from this tool.";
   return declared;

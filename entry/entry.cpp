@@ -1,5 +1,8 @@
 #include "entry/entry.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -30,6 +33,20 @@ void report(std::string_view text) {
   standardErrorStream().write(text);
 }
 
+// A standard stream the caller closed stays closed: its number is taken by /dev/null opened the
+// other way round, so a read (a write) fails as on a closed stream, and the bus connection or a
+// file opened later cannot take that number and be read or written as if it were the stream.
+void holdClosedStandardStreams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int held = open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+    if (held >= 0 && held != fd) {
+      dup2(held, fd);
+      close(held);
+    }
+  }
+}
+
 int perform(ParseOutcome& outcome) {
   return std::visit(
       [](auto& value) -> int {
@@ -52,6 +69,7 @@ int perform(ParseOutcome& outcome) {
 int runEntry(int argc, char** argv) {
   // A closed pipe must fail the write that meets it, and so be reported, not end the process.
   std::signal(SIGPIPE, SIG_IGN);
+  holdClosedStandardStreams();
 
   int status = 1;
   try {

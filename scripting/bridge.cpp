@@ -10,6 +10,7 @@
 #include "scripting/event_error_handler.h"
 #include "scripting/host_launcher.h"
 #include "scripting/message_size.h"
+#include "support/base64.h"
 #include "wire/value_codec.h"
 
 namespace qor::scripting {
@@ -38,6 +39,16 @@ bool isReplyTo(sd_bus_message* message, std::uint64_t cookie) {
          sd_bus_message_get_reply_cookie(message, &replyCookie) >= 0 && replyCookie == cookie;
 }
 
+// The text that is the base64 of `bytes`, encoded in place in the message.
+int appendBase64Text(sd_bus_message* message, std::string_view bytes) {
+  char* space = nullptr;
+  const int r =
+      sd_bus_message_append_string_space(message, support::base64Length(bytes.size()), &space);
+  if (r < 0) return r;
+  support::base64EncodeInto(bytes, space);
+  return r;
+}
+
 std::string signatureOf(const std::vector<contract::Value>& values) {
   std::string signature;
   for (const auto& value : values) signature += value.signature;
@@ -57,11 +68,15 @@ std::optional<std::vector<contract::Value>> Bridge::call(const Request& request)
     fail(request, kNoSessionBus, kNotPermitted);
     return std::nullopt;
   }
+  // Only a command's first request may launch the host: a host that has gone away later (killed
+  // during a transfer, say) is not started again just to be told to close a file.
+  const bool first = !asked_;
+  asked_ = true;
   Outcome outcome = deliver(request);
   if (outcome.local == LocalFailure::none && !outcome.reply && isNoOwnerError(outcome.errorName)) {
     // Nothing reached a host, so the request may go out once more after a launch.
-    if (!launchAllowed_ || launched_ || !launch()) {
-      fail(request, kNotLaunched, kHostNotRunning);
+    if (!launchAllowed_ || !first || !launch()) {
+      fail(request, kNotLaunched, kHostNotRunning, first ? launchReport_ : std::string());
       return std::nullopt;
     }
     outcome = deliver(request);
@@ -141,29 +156,34 @@ Bridge::Outcome Bridge::deliver(const Request& request) {
   } else if (r >= 0) {
     // The arguments must be the ones the contract declares for this method.
     if (signatureOf(request.arguments) != request.argumentSignature) r = -EINVAL;
-    for (const auto& argument : request.arguments) {
-      if (r >= 0) r = wire::appendValue(message.get(), argument);
+    for (std::size_t i = 0; i < request.arguments.size() && r >= 0; ++i) {
+      r = i == request.base64Index ? appendBase64Text(message.get(), request.base64Bytes)
+                                   : wire::appendValue(message.get(), request.arguments[i]);
     }
   }
   if (r >= 0) r = sd_bus_message_set_auto_start(message.get(), 0);
   // The request cannot be expressed on the bus (a text that is not UTF-8, say).
   if (r < 0) return localFailure(LocalFailure::notBuilt, -r);
-  return exchange(message.get());
+  return exchange(message.get(), request.lengthy);
 }
 
-// Sends the message and waits for its reply, as long as the bus's default timeout allows.
-// sd_bus_call would do the same, but it describes its own failures (a timeout, a lost
-// connection) with error names as if they were replies; here only a message that answers the
-// request is an answer.
-Bridge::Outcome Bridge::exchange(sd_bus_message* message) {
+// Sends the message and waits for its reply: a quick request as long as the bus's default
+// timeout allows, a lengthy one for as long as the host is on the bus. sd_bus_call would do the
+// former, but it describes its own failures (a timeout, a lost connection) with error names as
+// if they were replies; here only a message that answers the request is an answer.
+Bridge::Outcome Bridge::exchange(sd_bus_message* message, bool lengthy) {
   std::uint64_t timeout = 0;
   if (sd_bus_get_method_call_timeout(bus_, &timeout) < 0) timeout = 25 * kMicrosecondsPerSecond;
+  HostWatch watch;
+  // Without a watch on the host, a lengthy request keeps the timeout: better a wrong "no reply"
+  // than a wait that never ends.
+  const bool watched = lengthy && watchHost(watch);
   std::uint64_t cookie = 0;
   if (const int r = sd_bus_send(bus_, message, &cookie); r < 0) {
     return localFailure(LocalFailure::notSent, -r);
   }
   // "infinity" in SYSTEMD_BUS_TIMEOUT reads as the largest value: no deadline then.
-  const bool forever = timeout >= kForever;
+  const bool forever = watched || timeout >= kForever;
   const auto deadline = std::chrono::steady_clock::now() +
                         std::chrono::microseconds(forever ? 0 : static_cast<std::int64_t>(timeout));
   for (;;) {
@@ -181,13 +201,46 @@ Bridge::Outcome Bridge::exchange(sd_bus_message* message) {
       }
       return outcome;
     }
+    // The host's reply would have come before the bus daemon's word that it left.
+    if (watch.left) return localFailure(LocalFailure::hostLeft, 0);
     if (r > 0) continue;  // something else came (a signal); there may be more queued
     const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
         deadline - std::chrono::steady_clock::now());
     if (!forever && left.count() <= 0) return localFailure(LocalFailure::timedOut, ETIMEDOUT);
+    // A signal (Ctrl-C) ends the process as it would any other program's wait.
     r = sd_bus_wait(bus_, forever ? UINT64_MAX : static_cast<std::uint64_t>(left.count()));
     if (r < 0 && r != -EINTR) return localFailure(LocalFailure::notReceived, -r);
   }
+}
+
+int Bridge::onOwnerChanged(sd_bus_message* message, void* userdata, sd_bus_error*) {
+  const char* name = nullptr;
+  const char* previous = nullptr;
+  const char* now = nullptr;
+  if (sd_bus_message_read(message, "sss", &name, &previous, &now) > 0 && now != nullptr &&
+      *now == '\0') {
+    static_cast<HostWatch*>(userdata)->left = true;
+  }
+  return 0;
+}
+
+bool Bridge::watchHost(HostWatch& watch) {
+  // The host is the connection that owns the name now; unique names are never given out again,
+  // so its NameOwnerChanged, once asked for, cannot be missed or mistaken.
+  const std::string unique = nameOwner(bus_, info_.identifier);
+  if (unique.empty()) return false;  // no host: the request comes back undeliverable at once
+  const std::string rule =
+      "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
+      "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='" +
+      unique + "'";
+  sd_bus_slot* slot = nullptr;
+  if (sd_bus_add_match(bus_, &slot, rule.c_str(), &Bridge::onOwnerChanged, &watch) < 0) {
+    return false;
+  }
+  watch.slot.reset(slot);
+  // It may have gone before the match was in place; then no signal will tell.
+  if (nameHasOwner(bus_, unique) != true) watch.left = true;
+  return true;
 }
 
 Bridge::Outcome Bridge::localFailure(LocalFailure failure, int error) const {
@@ -215,6 +268,9 @@ std::string Bridge::localReason(const Outcome& outcome) const {
     }
     case LocalFailure::disconnected:
       return "qorctl's connection to the session bus was lost";
+    case LocalFailure::hostLeft:
+      return "the host left the bus before it answered (it ended or lost its connection); "
+             "whether the request was carried out is unknown";
     case LocalFailure::none:
       break;
   }
@@ -222,10 +278,11 @@ std::string Bridge::localReason(const Outcome& outcome) const {
 }
 
 bool Bridge::launch() {
-  launched_ = true;
   const auto program = info_.program();
   if (!program) return false;
-  return launchHost(bus_, info_.identifier, *program, (launchFlags_ & kLaunchAndHide) != 0);
+  auto outcome = launchHost(bus_, info_.identifier, *program, (launchFlags_ & kLaunchAndHide) != 0);
+  launchReport_ = std::move(outcome.report);
+  return outcome.running;
 }
 
 std::optional<std::vector<contract::Value>> Bridge::accept(const Request& request,

@@ -39,7 +39,9 @@ class Bridge final : public ScriptingChannel {
   // Off: a host that is not running is never started; requests to it fail as if the launch had.
   void setLaunchAllowed(bool allowed) { launchAllowed_ = allowed; }
   // How long each request (and each question to the bus daemon) waits for its answer; zero, the
-  // default, is the bus library's own (25 s). Set before the first request.
+  // default, is the bus library's own (25 s, or SYSTEMD_BUS_TIMEOUT). Set before the first
+  // request. A lengthy request (Request::lengthy) has no such limit: it is waited for as long as
+  // the host that took it is on the bus.
   void setReplyTimeout(std::chrono::microseconds timeout) { replyTimeout_ = timeout; }
 
   // Asks the bus daemon whether the host's bus name has an owner now, connecting first if need
@@ -51,7 +53,7 @@ class Bridge final : public ScriptingChannel {
 
  private:
   // Failures on this side of the bus: nothing, or nothing usable, came back from it.
-  enum class LocalFailure { none, notBuilt, notSent, notReceived, timedOut, disconnected };
+  enum class LocalFailure { none, notBuilt, notSent, notReceived, timedOut, disconnected, hostLeft };
 
   // A reply; or an error reply, the answer of the host or of the bus daemon; or a local failure.
   struct Outcome {
@@ -62,9 +64,21 @@ class Bridge final : public ScriptingChannel {
     int error = 0;  // the errno of a local failure
   };
 
+  // A lengthy request's watch on the host that took it: set when that connection leaves the bus.
+  struct SlotUnref {
+    void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
+  };
+  struct HostWatch {
+    std::unique_ptr<sd_bus_slot, SlotUnref> slot;
+    bool left = false;
+  };
+  static int onOwnerChanged(sd_bus_message* message, void* userdata, sd_bus_error* error);
+  // False when the host cannot be watched (it has no owner, or the bus daemon cannot be asked).
+  bool watchHost(HostWatch& watch);
+
   bool connect();
   Outcome deliver(const Request& request);
-  Outcome exchange(sd_bus_message* message);
+  Outcome exchange(sd_bus_message* message, bool lengthy);
   Outcome localFailure(LocalFailure failure, int error) const;
   std::string localReason(const Outcome& outcome) const;
   bool launch();
@@ -80,7 +94,8 @@ class Bridge final : public ScriptingChannel {
   EventDelegate* delegate_ = nullptr;
   sd_bus* bus_ = nullptr;
   Connection connection_ = Connection::notYet;
-  bool launched_ = false;
+  bool asked_ = false;  // a request has been made: no later one may launch the host
+  std::string launchReport_;
   bool launchAllowed_ = true;
   std::chrono::microseconds replyTimeout_{0};
 };

@@ -2,6 +2,7 @@
 
 #include "scripting/api_error.h"
 #include "support/text_equal.h"
+#include "support/uuid.h"
 
 namespace qor::scripting {
 
@@ -15,7 +16,8 @@ QorVirtualMachine findVirtualMachine(QorApplication& application, const std::str
   application.setDelegate(nullptr);
 
   QorVirtualMachine byID = machines->objectWithID(identifier);
-  if (const auto id = byID.id(); id && support::canonicallyEqual(*id, identifier)) {
+  // A UUID matches in either case; the host answers with its own spelling of it.
+  if (const auto id = byID.id(); id && support::sameIdentifier(*id, identifier)) {
     application.setDelegate(remembered);
     return byID;
   }

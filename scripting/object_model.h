@@ -80,6 +80,13 @@ class QorVirtualMachine : public SBObject {
                                            const std::vector<std::string>& environment,
                                            const std::string& input, bool base64Encoding,
                                            bool outputCapturing) const;
+  // executeAt with base64Encoding, the input given as its bytes: they are encoded straight into
+  // the request, so a large input is not also held as a text of its own.
+  std::optional<QorGuestProcess> executeWithInputBytes(const std::string& path,
+                                                       const std::vector<std::string>& arguments,
+                                                       const std::vector<std::string>& environment,
+                                                       std::string_view input,
+                                                       bool outputCapturing) const;
   std::optional<std::vector<std::string>> queryIp() const;
   // Whether the condition holds; the host holds the request until it does or the milliseconds
   // (at most contract::kWaitForLongestHoldMs) have passed.

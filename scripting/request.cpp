@@ -21,6 +21,7 @@ Request Request::method(std::string path, const contract::Method& declared,
   request.argumentSignature = declared.in;
   request.replySignature = declared.out;
   request.arguments = std::move(arguments);
+  request.lengthy = declared.lengthy;
   return request;
 }
 

@@ -24,6 +24,13 @@ struct Request {
   std::string_view argumentSignature;  // of all the method's arguments together
   std::string_view replySignature;     // of the property's value, or of the method's whole reply
   std::vector<contract::Value> arguments;
+  bool lengthy = false;  // waited for as long as the host is there, not for a fixed time
+  // When set, the text argument at `base64Index` (an empty placeholder among `arguments`) goes
+  // out as the base64 of `base64Bytes`, encoded straight into the message: a large input is held
+  // as its bytes and once in the message, never also as a text of its own. The bytes must stay
+  // alive until the call returns.
+  std::size_t base64Index = SIZE_MAX;
+  std::string_view base64Bytes;
 
   static Request property(std::string path, const contract::Property& declared);
   static Request method(std::string path, const contract::Method& declared,

@@ -88,6 +88,25 @@ std::optional<QorGuestProcess> QorVirtualMachine::executeAt(
   return QorGuestProcess(*channel_, *process);
 }
 
+std::optional<QorGuestProcess> QorVirtualMachine::executeWithInputBytes(
+    const std::string& path, const std::vector<std::string>& arguments,
+    const std::vector<std::string>& environment, std::string_view input,
+    bool outputCapturing) const {
+  constexpr std::size_t kInput = 3;  // the input's place among Execute's arguments
+  Request request = Request::method(
+      path_, calls::kExecute,
+      {Value::string(path), Value::stringArray(arguments), Value::stringArray(environment),
+       Value::string(""), Value::boolean(true), Value::boolean(outputCapturing)});
+  request.base64Index = kInput;
+  request.base64Bytes = input;
+  const auto values = channel_->call(request);
+  if (!values || values->size() != 1) return std::nullopt;
+  const auto process = scripting::textOf(values->front());
+  // "/" is the host's "no object": empty, not a failure.
+  if (!process || *process == "/") return std::nullopt;
+  return QorGuestProcess(*channel_, *process);
+}
+
 std::size_t QorVirtualMachine::executeInputCapacity(
     const std::string& path, const std::vector<std::string>& arguments,
     const std::vector<std::string>& environment) const {

@@ -10,23 +10,27 @@ export QOR_BUILD_DIR=${QOR_BUILD_DIR:-$root/build}
 source "$root/scripts/lib/steps.sh"
 step_log_dir "$QOR_BUILD_DIR/logs"
 jobs=$(nproc)
-failed=0
+failures=()
+# A stage that failed: the run goes on to the next, and ends by naming each.
+failed() {
+  failures+=("\"$_step_stage\": $1")
+}
 
 step "Installing the Debian packages that are missing (apt)" setup "$root/scripts/setup.sh"
 build_step "Building with GCC into $QOR_BUILD_DIR" build "$root/scripts/build.sh"
-echo "==> Running the tests"
-(cd "$QOR_BUILD_DIR" && ctest --output-on-failure -j "$jobs") || failed=1
+stage "Running the tests"
+(cd "$QOR_BUILD_DIR" && ctest --output-on-failure -j "$jobs") || failed "ctest in $QOR_BUILD_DIR"
 
 # The Debian package, built from a copy of the source with lintian finding no errors, then its
 # contents and the unpacked tree at work (a staged install: lighter than a fresh root).
-echo "==> Building the Debian package and checking it"
+stage "Building the Debian package and checking it"
 package_dir=$QOR_BUILD_DIR/package
 version=$(dpkg-parsechangelog -l "$root/debian/changelog" -S Version)
 deb="$package_dir/qorctl_${version}_$(dpkg-architecture -q DEB_HOST_ARCH).deb"
 if QOR_PACKAGE_DIR=$package_dir "$root/scripts/package.sh"; then
-  bash "$root/tests/package/check.sh" "$deb" || failed=1
+  bash "$root/tests/package/check.sh" "$deb" || failed "tests/package/check.sh $deb"
 else
-  failed=1
+  failed "scripts/package.sh"
 fi
 
 sanitize=${QOR_SANITIZE_BUILD_DIR:-$root/build-sanitize}
@@ -49,8 +53,8 @@ rm -rf "$logs"
 mkdir -p "$logs"
 export ASAN_OPTIONS="log_path=$logs/asan:log_exe_name=1:detect_leaks=1:external_symbolizer_path=$symbolizer"
 export UBSAN_OPTIONS="log_path=$logs/ubsan:log_exe_name=1:print_stacktrace=1:external_symbolizer_path=$symbolizer"
-echo "==> Running the tests under the sanitizers, and each fuzz target briefly"
-(cd "$sanitize" && ctest --output-on-failure -j "$jobs") || failed=1
+stage "Running the tests under the sanitizers, and each fuzz target briefly"
+(cd "$sanitize" && ctest --output-on-failure -j "$jobs") || failed "ctest in $sanitize"
 # A host outlives its test by a moment: it leaves once its private bus has gone.
 for _ in $(seq 50); do
   pgrep -f "^$sanitize/Qor.app/Contents/MacOS/qor-host" >/dev/null || break
@@ -63,6 +67,10 @@ if compgen -G "$logs/*" >/dev/null; then
     echo "--- ${log##*/}" >&2
     cat "$log" >&2
   done
-  failed=1
+  failed "sanitizer reports in $logs"
 fi
-exit "$failed"
+if [ ${#failures[@]} -gt 0 ]; then
+  echo "test: failed:" >&2
+  printf '  %s\n' "${failures[@]}" >&2
+  exit 1
+fi

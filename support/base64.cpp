@@ -19,26 +19,33 @@ constexpr auto kDecode = makeDecodeTable();
 
 }  // namespace
 
-std::string base64Encode(std::string_view bytes) {
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
+std::size_t base64Length(std::size_t byteCount) {
+  return (byteCount + 2) / 3 * 4;
+}
+
+void base64EncodeInto(std::string_view bytes, char* out) {
   std::size_t i = 0;
   auto at = [&](std::size_t k) { return std::uint32_t{static_cast<unsigned char>(bytes[k])}; };
   for (; i + 3 <= bytes.size(); i += 3) {
     std::uint32_t n = (at(i) << 16) | (at(i + 1) << 8) | at(i + 2);
-    out += kAlphabet[(n >> 18) & 63];
-    out += kAlphabet[(n >> 12) & 63];
-    out += kAlphabet[(n >> 6) & 63];
-    out += kAlphabet[n & 63];
+    *out++ = kAlphabet[(n >> 18) & 63];
+    *out++ = kAlphabet[(n >> 12) & 63];
+    *out++ = kAlphabet[(n >> 6) & 63];
+    *out++ = kAlphabet[n & 63];
   }
   if (std::size_t rest = bytes.size() - i; rest > 0) {
     std::uint32_t n = at(i) << 16;
     if (rest == 2) n |= at(i + 1) << 8;
-    out += kAlphabet[(n >> 18) & 63];
-    out += kAlphabet[(n >> 12) & 63];
-    out += rest == 2 ? kAlphabet[(n >> 6) & 63] : '=';
-    out += '=';
+    *out++ = kAlphabet[(n >> 18) & 63];
+    *out++ = kAlphabet[(n >> 12) & 63];
+    *out++ = rest == 2 ? kAlphabet[(n >> 6) & 63] : '=';
+    *out++ = '=';
   }
+}
+
+std::string base64Encode(std::string_view bytes) {
+  std::string out(base64Length(bytes.size()), '\0');
+  base64EncodeInto(bytes, out.data());
   return out;
 }
 

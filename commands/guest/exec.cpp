@@ -79,8 +79,7 @@ class Exec final : public MachineCommand {
     const std::string input =
         input_ ? readInput(machine.executeInputCapacity(cmd_.front(), arguments, env_))
                : std::string();
-    auto process =
-        machine.executeAt(cmd_.front(), arguments, env_, support::base64Encode(input), true, true);
+    auto process = machine.executeWithInputBytes(cmd_.front(), arguments, env_, input, true);
     if (!process) throw scripting::APIError::virtualMachineNotFound();
 
     auto result = waitForExit(*process);

@@ -68,11 +68,14 @@ class FilePush final : public MachineCommand {
 
   int execute(scripting::QorApplication& application) override {
     auto machine = findMachine(application);
+    // Opening for writing empties the guest file: only once standard input has answered (an
+    // empty input too, which asks for an empty file) may that happen. A folder or a closed
+    // stream as input fails here, with the guest file untouched.
+    std::string chunk = cli::readStandardInput(kChunkSize);
     OpenGuestFile file = openGuestFile(machine, path_, QorOpenMode::writing);
     std::uint64_t sent = 0;
     // Every push ends with one write of the empty text, which marks the end.
-    for (;;) {
-      std::string chunk = cli::readStandardInput(kChunkSize);
+    for (;; chunk = cli::readStandardInput(kChunkSize)) {
       if (!file->writeWithData(support::base64Encode(chunk), 0, QorWhence::current, true, false)) {
         // Going on would leave a hole in the guest file.
         file.close();

@@ -2,15 +2,20 @@
 
 #include "contract/object_path.h"
 #include "support/text_equal.h"
+#include "support/uuid.h"
 
 namespace qor::host {
 
 const World::Index& World::index() const {
   if (!index_.valid) {
     index_.byId.clear();
+    index_.byUuid.clear();
     index_.byName.clear();
     for (std::size_t i = 0; i < machines.size(); ++i) {
       if (machines[i].id) index_.byId.emplace(support::canonicalText(*machines[i].id), i);  // first wins
+      if (machines[i].id && support::isUuid(*machines[i].id)) {
+        index_.byUuid.emplace(support::uuidKey(*machines[i].id), i);
+      }
       if (machines[i].name) index_.byName.emplace(support::canonicalText(*machines[i].name), i);
     }
     index_.valid = true;
@@ -20,8 +25,12 @@ const World::Index& World::index() const {
 
 const Machine* World::machineById(std::string_view id) const {
   const auto& byId = index().byId;
-  auto it = byId.find(support::canonicalText(id));
-  return it == byId.end() ? nullptr : &machines[it->second];
+  if (auto it = byId.find(support::canonicalText(id)); it != byId.end()) return &machines[it->second];
+  // A UUID is found whatever the case of its letters; other ids are compared exactly.
+  if (!support::isUuid(id)) return nullptr;
+  const auto& byUuid = index().byUuid;
+  auto it = byUuid.find(support::uuidKey(id));
+  return it == byUuid.end() ? nullptr : &machines[it->second];
 }
 
 const Machine* World::machineByName(std::string_view name) const {

@@ -106,6 +106,7 @@ struct World {
     bool valid = false;
     std::unordered_map<std::string, std::size_t> byId;  // canonical text -> first machine
     std::unordered_map<std::string, std::size_t> byName;
+    std::unordered_map<std::string, std::size_t> byUuid;  // ids that are UUIDs, in capitals
   };
   const Index& index() const;
   mutable Index index_;

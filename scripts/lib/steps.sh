@@ -3,6 +3,23 @@
 # Source it, then call `step_log_dir FOLDER` once before the first stage.
 
 _step_logs=""
+_step_stage=""
+
+# A script that stops with a non-zero status always says where: the stage it was in, the command
+# that failed and its line. errexit ends the script right after this trap has run.
+_step_error() {
+  local status=$1 command=$2 line=$3 file=$4
+  echo "${0##*/}: stopped with status $status${_step_stage:+ in the stage \"$_step_stage\"}:" \
+    "the command \`$command\` failed (${file##*/}, line $line)" >&2
+}
+set -o errtrace
+trap '_step_error "$?" "$BASH_COMMAND" "$LINENO" "${BASH_SOURCE[0]:-$0}"' ERR
+
+# stage LABEL: a stage the script runs itself, output and all: its line, and its name for a report.
+stage() {
+  _step_stage=$1
+  echo "==> $1"
+}
 
 step_log_dir() {
   _step_logs=$1
@@ -22,9 +39,15 @@ _step_failed() {
 step() {
   local label=$1 log=$_step_logs/$2.log status=0
   shift 2
-  echo "==> $label"
+  stage "$label"
   "$@" >"$log" 2>&1 </dev/null || status=$?
   [ "$status" -eq 0 ] || _step_failed "$label" "$log" "$status"
+}
+
+# The last "[n/m]" of a ninja log with 0 < m, as "n/m"; empty when there is none yet. Never fails.
+_step_progress() {
+  { grep -a -o '^\[[0-9]*/[0-9]*\]' "$1" 2>/dev/null || true; } | tail -n 1 | tr -d '[]' |
+    { grep -x '[0-9][0-9]*/0*[1-9][0-9]*' || true; }
 }
 
 # build_step LABEL NAME COMMAND...: like step, for a build whose log gets ninja's "[n/m]" lines;
@@ -33,14 +56,15 @@ step() {
 build_step() {
   local label=$1 log=$_step_logs/$2.log status=0
   shift 2
-  echo "==> $label"
+  stage "$label"
   : >"$log"
   "$@" >"$log" 2>&1 </dev/null &
   local pid=$! shown="" last_print=$SECONDS progress
+  # Nothing in this loop may end the script under errexit and pipefail: a log without a "[n/m]"
+  # line yet (the configure step, a build with nothing to do) is no failure.
   while kill -0 "$pid" 2>/dev/null; do
-    sleep 1
-    # Nothing to show yet (CMake still configuring) is no failure, also under pipefail.
-    progress=$(grep -o '^\[[0-9]*/[0-9]*\]' "$log" | tail -n 1 | tr -d '[]' || true)
+    sleep 1 || true
+    progress=$(_step_progress "$log")
     [ -n "$progress" ] || continue
     local text="  $progress steps ($((100 * ${progress%/*} / ${progress#*/}))%)"
     if [ -t 1 ]; then
@@ -56,6 +80,6 @@ build_step() {
   wait "$pid" || status=$?
   if [ -t 1 ] && [ -n "$shown" ]; then printf '\r\033[K'; fi
   [ "$status" -eq 0 ] || _step_failed "$label" "$log" "$status"
-  progress=$(grep -o '^\[[0-9]*/[0-9]*\]' "$log" | tail -n 1 | tr -d '[]' || true)
+  progress=$(_step_progress "$log")
   echo "  done${progress:+ (${progress#*/} steps)}"
 }

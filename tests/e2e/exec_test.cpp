@@ -42,14 +42,14 @@ TEST_F(ExecTest, RunsAProgramInTheGuestAndEndsWithItsCode) {
 
 TEST_F(ExecTest, SendsProgramArgumentsEnvironmentAndInputAsGiven) {
   realGuest();
-  const auto result = run({"exec", "guest", "--env", "A=1", "--env", "NO_EQUALS", "--cmd",
+  const auto result = run({"exec", "guest", "--env", "A=1", "--env", "EMPTY=", "--cmd",
                            "/bin/echo", "-n", "--input", "--hide", "two words"});
   EXPECT_EQ(result.out, "--input --hide two words");  // echo took -n as its own option
   EXPECT_EQ(result.status, 0);
   const auto execute = processRequests("Execute");
   ASSERT_EQ(execute.size(), 1u);
   EXPECT_EQ(execute[0].args, json::parse(R"(["/bin/echo", ["-n", "--input", "--hide", "two words"],
-                                            ["A=1", "NO_EQUALS"], "", true, true])"));
+                                            ["A=1", "EMPTY="], "", true, true])"));
 }
 
 TEST_F(ExecTest, OneWordIsTheProgramWithNothingElse) {
@@ -278,6 +278,32 @@ TEST_F(ExecTest, NoProgramOrAnEmptyOneSendsNothing) {
     EXPECT_EQ(result.out, "");
     EXPECT_TRUE(requests().empty());  // not even the machine lookup
   }
+}
+
+// What the guest would get would differ from what was asked: refused before anything is sent.
+TEST_F(ExecTest, WordsThatAreNotUtf8AndNamelessVariablesSendNothing) {
+  realGuest();
+  const std::vector<std::vector<std::string>> commandLines = {
+      {"exec", "guest", "--cmd", "printf", "a\xff" "b"},
+      {"exec", "guest", "--cmd", "/bin/ech\xc3"},
+      {"exec", "guest", "--env", "V=\x80", "--cmd", "env"},
+      {"exec", "guest", "--env", "A", "--cmd", "env"},
+      {"exec", "guest", "--env", "=x", "--cmd", "env"},
+      {"clone", "--name", "copy\xfe", "guest"},
+      {"file", "push", "guest", "a\xff"},
+      {"file", "pull", "guest", "a\xff"},
+  };
+  for (const auto& words : commandLines) {
+    SCOPED_TRACE(testing::PrintToString(words));
+    const auto result = run(words, "input");
+    EXPECT_EQ(result.status, 64);
+    EXPECT_THAT(result.err, testing::StartsWith("Error: "));
+    EXPECT_THAT(result.err, testing::AnyOf(HasSubstr("is not valid UTF-8 (byte 0x"),
+                                           HasSubstr("it must read NAME=VALUE")));
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(requests().empty());
+  }
+  EXPECT_EQ(readWorld()["machines"].size(), 1u);
 }
 
 TEST_F(ExecTest, AnUnknownMachineReadsNoInput) {

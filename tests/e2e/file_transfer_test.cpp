@@ -201,4 +201,37 @@ TEST_F(FileTransferTest, ABrokenStandardOutputStillClosesTheGuestFile) {
   EXPECT_EQ(file.back().member, "Close");
 }
 
+// A push whose standard input cannot be read must leave the guest file as it was: nothing is
+// opened for writing (which empties it) before the first read has succeeded.
+TEST_F(FileTransferTest, AnUnreadableStandardInputLeavesTheGuestFileAlone) {
+  const std::string before = randomBytes(5000, 9);
+  writeGuestFile("app.conf", before);
+  ensureBus();
+  const std::string qorctl = (bundle() / "Contents/MacOS/qorctl").string();
+  const std::string push = "\"$0\" file push " + std::string(kId) + " app.conf";
+  const struct {
+    std::string label;
+    std::string redirection;
+    std::string reason;
+  } cases[] = {
+      {"a folder", " < \"$1\"", "Is a directory"},
+      {"closed", " <&-", "Bad file descriptor"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    clearRequests();
+    const auto result = runProgram({"/bin/sh", "-c", push + c.redirection, qorctl, dir().string()},
+                                   childEnvironment(), "", 60);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_THAT(result.err, HasSubstr("Error: Could not read from standard input"));
+    EXPECT_THAT(result.err, HasSubstr(c.reason));
+    EXPECT_TRUE(readGuestFile("app.conf") == before) << "the guest file was changed";
+    EXPECT_TRUE(fileRequests("").empty());
+    for (const auto& request : requests()) EXPECT_NE(request.member, "OpenFile");
+  }
+  // An empty input is a request to empty the file, and does so.
+  ASSERT_EQ(run({"file", "push", kId, "app.conf"}, "").status, 0);
+  EXPECT_EQ(readGuestFile("app.conf"), "");
+}
+
 }  // namespace

@@ -86,7 +86,10 @@ TEST_F(ListStatusTest, AListOfTheWrongTypeIsAFailedRequest) {
 TEST_F(ListStatusTest, StatusFindsByIdThenByNameExactly) {
   // The second machine is named with the first one's id: the id wins.
   setWorld(
-      {{"machines", {vm(kIdA, "alpha", "StSe"), vm(kIdB, kIdA, "StSa"), vm("x", "Café", "StSc")}}});
+      {{"machines",
+        {vm(kIdA, "alpha", "StSe"), vm(kIdB, kIdA, "StSa"), vm("x", "Café", "StSc"),
+         vm("ABCDEF01-2345-4678-89AB-CDEF01234567", "upper", "StSc"),
+         vm("fedcba98-7654-4321-8fed-cba987654321", "lower", "StSa")}}});
   struct Case {
     std::string identifier;
     std::string out;
@@ -100,6 +103,14 @@ TEST_F(ListStatusTest, StatusFindsByIdThenByNameExactly) {
       {"Alpha", "", 1},                  // case differs
       {"alpha ", "", 1},                 // not trimmed
       {"", "", 1},
+      // A UUID is found whatever the case of its letters (virsh prints lower case); other ids
+      // and names are compared exactly.
+      {"abcdef01-2345-4678-89ab-cdef01234567", "started\n", 0},
+      {"AbCdEf01-2345-4678-89aB-CdEf01234567", "started\n", 0},
+      {"FEDCBA98-7654-4321-8FED-CBA987654321", "stopped\n", 0},
+      {"X", "", 1},
+      {"UPPER", "", 1},
+      {"abcdef01-2345-4678-89ab-cdef0123456", "", 1},  // one digit short
   };
   for (const auto& c : cases) {
     const auto result = run({"status", c.identifier});

@@ -103,7 +103,9 @@ TEST_F(LocationTest, AHostThatCannotBeLaunchedIsReportedOnce) {
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err,
             "Error from event: The request Application.VirtualMachines failed: the host is not "
-            "running and could not be launched (OSStatus error -600.)\n");
+            "running and could not be launched (OSStatus error -600.)\nThe host program " +
+                (bundle / "Contents" / "MacOS" / "no-such-program").string() +
+                " could not be run: No such file or directory\n");
   EXPECT_EQ(result.status, 1);
 
   const auto status = runFrom(bundle / "Contents" / "MacOS" / "qorctl", {"status", kId});

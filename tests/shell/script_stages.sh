@@ -57,4 +57,44 @@ strict_status=$?
   fail "a stage that is quiet at first completes under errexit and pipefail" \
     "(status $strict_status): $strict_out"
 
+# Under errexit and pipefail, as the real scripts run: a build whose log has no "[n/m]" line for
+# a while (the configure step, nothing to do) goes on to the next stage and says it is done.
+cat >"$work/quiet.sh" <<SCRIPT
+set -euo pipefail
+source "$lib"
+step_log_dir "$work/logs"
+build_step "Building quietly" quiet bash -c 'echo "-- Configuring"; sleep 2; echo "ninja: no work to do."'
+echo "after the build"
+SCRIPT
+STEP_PROGRESS_SECONDS=1 bash "$work/quiet.sh" >"$work/quiet.out" 2>"$work/quiet.err"
+status=$?
+[[ $status -eq 0 ]] || fail "a build without progress lines ends the script: status $status, $(cat "$work/quiet.err")"
+[[ $(cat "$work/quiet.out") == *"  done"*"after the build"* ]] ||
+  fail "a build without progress lines is done: $(cat "$work/quiet.out")"
+
+# Any other command that ends such a script says so: the stage, the command and its line.
+cat >"$work/stops.sh" <<SCRIPT
+set -euo pipefail
+source "$lib"
+step_log_dir "$work/logs"
+step "Installing" setup true
+stage "Checking the package"
+ls "$work/no such file" >/dev/null 2>&1
+echo "not reached"
+SCRIPT
+bash "$work/stops.sh" >"$work/stops.out" 2>"$work/stops.err"
+status=$?
+err=$(cat "$work/stops.err")
+[[ $status -eq 2 ]] || fail "a failed command ends the script with its status: got $status"
+[[ $(cat "$work/stops.out") == *"==> Checking the package"* && $(cat "$work/stops.out") != *"not reached"* ]] ||
+  fail "the stage is shown and the script stops: $(cat "$work/stops.out")"
+[[ $err == *"stopped with status 2 in the stage \"Checking the package\""* ]] ||
+  fail "the report names the stage: $err"
+[[ $err == *"the command \`ls \"$work/no such file\""*"\` failed (stops.sh, line 6)"* ]] ||
+  fail "the report names the command and its line: $err"
+
+# The test command's own stages too, outside any step.
+grep -q '^stage "Running the tests"' "$(dirname "$0")/../../scripts/test.sh" ||
+  fail "scripts/test.sh names the stage that runs the tests"
+
 exit $((failures > 0))

@@ -177,13 +177,38 @@ TEST(Parser, StopStylesAreExclusiveAndForceIsTheDefault) {
   EXPECT_EQ(seen({"stop", "--force", "--kill"}).status, 64);
 }
 
-TEST(Parser, InvalidUtf8BecomesReplacementCharacters) {
-  RunCommand status = run({"status",
-                           "a\xff"
-                           "b\xe2\x82"});
-  EXPECT_EQ(status.arguments.value("identifier"),
-            "a\xEF\xBF\xBD"
-            "b\xEF\xBF\xBD");
+// Every value reaches the host as text; one that is not UTF-8 would arrive as another text.
+TEST(Parser, ValuesThatAreNotUtf8AreRefusedNamingWhereTheyFail) {
+  const struct {
+    std::vector<std::string> words;
+    std::string error;
+  } cases[] = {
+      {{"status", "a\xff" "b"},
+       "Error: The argument '<identifier>' is not valid UTF-8 (byte 0xff at offset 1)"},
+      {{"exec", "vm", "--cmd", "printf", "a\xff" "b"},
+       "Error: Word 2 of '--cmd <cmd> ...' is not valid UTF-8 (byte 0xff at offset 1)"},
+      {{"exec", "vm", "--env", "A=1", "--env", "B=\xc3", "--cmd", "env"},
+       "Error: The value 2 of '--env' is not valid UTF-8 (byte 0xc3 at offset 2)"},
+      {{"clone", "--name", "caf\xc3\xa9 \xe2\x82", "vm"},
+       "Error: The value of '--name' is not valid UTF-8 (byte 0xe2 at offset 6)"},
+      {{"file", "push", "vm", "/tmp/\xc0\xaf"},
+       "Error: The argument '<path>' is not valid UTF-8 (byte 0xc0 at offset 5)"},
+      {{"file", "pull", "vm\xed\xa0\x80", "/etc/hosts"},  // an encoded surrogate
+       "Error: The argument '<identifier>' is not valid UTF-8 (byte 0xed at offset 2)"},
+  };
+  for (const auto& c : cases) {
+    const testing::Seen result = seen(c.words);
+    EXPECT_EQ(result.status, 64) << ::testing::PrintToString(c.words);
+    EXPECT_EQ(result.err.rfind(c.error + "; the host takes text only, so nothing was sent\n", 0),
+              0u)
+        << result.err;
+    EXPECT_NE(result.err.find("\nUsage: "), std::string::npos) << result.err;
+  }
+  // Valid UTF-8 passes unchanged, whatever the script.
+  EXPECT_EQ(run({"status", "caf\xc3\xa9 \xf0\x9f\x96\xa5"}).arguments.value("identifier"),
+            "caf\xc3\xa9 \xf0\x9f\x96\xa5");
+
+  // A message that quotes a word shows it as valid UTF-8.
   std::string err = seen({"status",
                           "--h\xc3"
                           "de",
@@ -194,9 +219,23 @@ TEST(Parser, InvalidUtf8BecomesReplacementCharacters) {
                      "de'"),
             std::string::npos)
       << err;
-  EXPECT_THAT(run({"exec", "vm", "--cmd", "\x80", "-\xc0"}).arguments.values("cmd"),
-              ElementsAre("\xEF\xBF\xBD", "-\xEF\xBF\xBD"));
   EXPECT_EQ(message({"status", "-\xfe", "vm"}), "Error: Unknown option '-\xEF\xBF\xBD'");
+}
+
+// A variable without a name, or without '=', would be missing in the guest.
+TEST(Parser, AnEnvironmentEntryNeedsANameAndAnEqualsSign) {
+  for (const std::string entry : {"A", "=x", "=", ""}) {
+    const testing::Seen result = seen({"exec", "vm", "--env", entry, "--cmd", "env"});
+    EXPECT_EQ(result.status, 64) << entry;
+    EXPECT_EQ(result.err.rfind("Error: The value '" + entry +
+                                   "' is invalid for '--env <env>': it must read NAME=VALUE, "
+                                   "with a name before the '='\n",
+                               0),
+              0u)
+        << result.err;
+  }
+  EXPECT_THAT(run({"exec", "vm", "--env", "A=", "--env=B==", "--cmd", "env"}).arguments.values("env"),
+              ElementsAre("A=", "B=="));
 }
 
 TEST(Parser, CopesWithEnormousArgumentCounts) {
@@ -212,14 +251,14 @@ TEST(Parser, CopesWithEnormousArgumentCounts) {
   words = {"exec", "vm"};
   for (std::size_t i = 0; i < count; ++i) {
     words.push_back("--env");
-    words.push_back("V" + std::to_string(i));
+    words.push_back("V" + std::to_string(i) + "=");
   }
   words.push_back("--cmd");
   words.push_back("env");
   RunCommand exec = run(words);
   const auto& env = exec.arguments.values("env");
   ASSERT_EQ(env.size(), count);
-  EXPECT_EQ(env.back(), "V199999");
+  EXPECT_EQ(env.back(), "V199999=");
 
   std::string longName = "--" + std::string(100000, 'q');
   EXPECT_EQ(message({"status", longName}).size(), longName.size() + 24);

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "scripting/api_command.h"
 #include "scripting/object_model.h"
 #include "contract/object_path.h"
+#include "support/base64.h"
 #include "wire/value_codec.h"
 #include "test_support.h"
 
@@ -243,6 +247,73 @@ TEST_F(BridgeTest, AHostThatNeverRepliesTimesOutWithTheBusDefault) {
             "second (OSStatus error -1712.)");
   // No error reply came, so there is no host message to show.
   EXPECT_TRUE(delegate_.errors[0].userInfo.empty());
+}
+
+TEST_F(BridgeTest, InputBytesGoOutAsTheirBase64) {
+  ScriptedHost host(busName_, {{"Execute", [](sd_bus_message* call) {
+                                  return sd_bus_reply_method_return(call, "o",
+                                                                    "/org/qor/Scripting1/p/1");
+                                }}});
+  for (const std::size_t size : {0, 1, 2, 3, 256, 70000}) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + size);
+    EXPECT_TRUE(machine().executeWithInputBytes("cat", {"-"}, {"A=1"}, bytes, true));
+  }
+  host.stop();
+  std::size_t index = 0;
+  for (auto& received : host.received()) {
+    const std::size_t size = std::vector<std::size_t>{0, 1, 2, 3, 256, 70000}.at(index++);
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + size);
+    std::vector<contract::Value> values;
+    ASSERT_GE(wire::readValues(received.message.get(), values), 0);
+    ASSERT_EQ(values.size(), 6u);
+    EXPECT_EQ(*contract::textOf(values[3]), support::base64Encode(bytes)) << size;
+    EXPECT_EQ(*contract::textOf(values[0]), "cat");
+    EXPECT_EQ(contract::booleanOf(values[4]), true);  // the input is base64
+  }
+  EXPECT_EQ(index, 6u);
+  EXPECT_TRUE(delegate_.errors.empty());
+}
+
+// A request that may take minutes is waited for as long as the host is there; a quick one keeps
+// the bus's timeout (here shortened to one second through sd-bus's own setting).
+TEST_F(BridgeTest, ALengthyRequestOutlastsTheTimeoutAQuickOneDoesNot) {
+  ScopedEnvironment timeout("SYSTEMD_BUS_TIMEOUT", "1");
+  const auto slowly = [](sd_bus_message* call) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    return replyNothing()(call);
+  };
+  ScriptedHost host(busName_, {{"Duplicate", slowly}, {"Start", slowly}, {"Close", slowly}});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(machine().duplicateWithProperties({}));
+  EXPECT_TRUE(machine().startSaving(false, false));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_TRUE(delegate_.errors.empty());
+  EXPECT_FALSE(QorGuestFile(application_->channel(), kMachine + "/file/1").close());
+  ASSERT_EQ(delegate_.errors.size(), 1u);
+  EXPECT_EQ(delegate_.errors[0].code, -1712);
+}
+
+// The wait ends when the host that took the request leaves the bus without answering.
+TEST_F(BridgeTest, ALengthyRequestFailsPromptlyWhenTheHostLeaves) {
+  std::optional<ScriptedHost> host;
+  host.emplace(busName_, std::map<std::string, ScriptedHost::Handler>{
+                             {"Delete", [](sd_bus_message*) { return 0; }}});
+  std::thread leaving([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    host.reset();  // its connection closes
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(machine().deleteMachine());
+  const auto waited = std::chrono::steady_clock::now() - start;
+  leaving.join();
+  EXPECT_LT(waited, std::chrono::seconds(5));
+  ASSERT_EQ(delegate_.errors.size(), 1u);
+  EXPECT_EQ(delegate_.errors[0].localizedDescription,
+            "The request VirtualMachine.Delete failed: the host left the bus before it answered "
+            "(it ended or lost its connection); whether the request was carried out is unknown "
+            "(OSStatus error -10000.)");
 }
 
 TEST(BridgeWithoutBus, EveryRequestFailsAsNotPermitted) {

@@ -99,6 +99,30 @@ TEST_F(FindVirtualMachineTest, NoMatchRaisesNotFoundWithoutAReport) {
   EXPECT_TRUE(delegate_.errors.empty());
 }
 
+// A host that finds a UUID in either case (libvirt does) and answers its own spelling of it.
+TEST_F(FindVirtualMachineTest, AUuidMatchesInEitherCaseANameDoesNot) {
+  const std::string upper = "0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0";
+  const std::string lower = "0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0";
+  const std::string mixed = "0f1E2d3C-4b5A-6978-8796-a5B4c3D2e1F0";
+  auto handlers = machineHost({{upper, "Debian"}, {"B2", "Ubuntu"}});
+  // The case-insensitive lookup by id, as the host does it.
+  handlers["Get.Id"] = byPath({{contract::machinePathWithID(upper), replyText(upper)},
+                               {contract::machinePathWithID(lower), replyText(upper)},
+                               {contract::machinePathWithID(mixed), replyText(upper)},
+                               {contract::machinePathWithID("b2"), replyText("B2")},
+                               {contract::machinePathWithName("Debian"), replyText(upper)}});
+  ScriptedHost host(busName_, handlers);
+  for (const auto& identifier : {upper, lower, mixed}) {
+    const QorVirtualMachine machine = findVirtualMachine(*application_, identifier);
+    EXPECT_EQ(machine.path(), contract::machinePathWithID(identifier)) << identifier;
+  }
+  // "b2" is no UUID: an id the host folded to "B2" is still not the one asked for.
+  for (const std::string& identifier :
+       std::vector<std::string>{"b2", "debian", lower + " ", lower.substr(1)}) {
+    EXPECT_THROW(findVirtualMachine(*application_, identifier), APIError) << identifier;
+  }
+}
+
 TEST_F(FindVirtualMachineTest, AListThatCannotBeReadIsReportedThenNotFound) {
   for (const auto& answer :
        {replyError("org.qor.Scripting1.Error.Failed", "The host is shutting down."),

@@ -69,8 +69,35 @@ TEST_F(LaunchTest, AHostThatNeverAppearsIsLaunchedOnceAndFailsEarly) {
             "The request Application.VirtualMachines failed: the host is not running and could "
             "not be launched (OSStatus error -600.)");
   EXPECT_EQ(delegate_.errors[1].code, -600);
-  EXPECT_EQ(lines(readFile(record_)),
-            (std::vector<std::string>{"1 --hidden", "/dev/null", "/dev/null", "/dev/null"}));
+  // Standard error is a pipe qorctl reads while it waits, so the program can say why it ended.
+  const auto recorded = lines(readFile(record_));
+  ASSERT_EQ(recorded.size(), 4u);
+  EXPECT_EQ(recorded[0], "1 --hidden");
+  EXPECT_EQ(recorded[1], "/dev/null");
+  EXPECT_EQ(recorded[2], "/dev/null");
+  EXPECT_EQ(recorded[3].rfind("pipe:", 0), 0u) << recorded[3];
+  // It said nothing; that is said once, with the first failure only.
+  EXPECT_EQ(std::get<std::string>(delegate_.errors[0].userInfo.at("ErrorString")),
+            "The host program " + program_.string() +
+                " ended with status 3 before it took its bus name, and said nothing.");
+  EXPECT_TRUE(delegate_.errors[1].userInfo.empty());
+}
+
+TEST_F(LaunchTest, AHostThatEndsAtStartIsShownWithItsFirstLines) {
+  auto app = application(
+      "echo \"host: /home/u/.config/qor/host.conf:2: unknown backend 'libvrt'\" >&2\n"
+      "printf '\\n  \\n  not text: \\377\\n' >&2\n"
+      "for i in 3 4 5 6 7 8; do echo \"line $i\" >&2; done\n"
+      "exit 64\n");
+  EXPECT_FALSE(app->virtualMachines());
+  ASSERT_EQ(delegate_.errors.size(), 1u);
+  // Blank lines left out, at most five lines, each valid text.
+  EXPECT_EQ(std::get<std::string>(delegate_.errors[0].userInfo.at("ErrorString")),
+            "The host program " + program_.string() +
+                " ended with status 64 before it took its bus name; it said:\n"
+                "  host: /home/u/.config/qor/host.conf:2: unknown backend 'libvrt'\n"
+                "    not text: \xEF\xBF\xBD\n"
+                "  line 3\n  line 4\n  line 5\n  \xE2\x80\xA6");
 }
 
 TEST_F(LaunchTest, WithoutTheHideFlagTheProgramGetsNoArgument) {
