@@ -1,10 +1,14 @@
 # shellcheck shell=bash
-# Functions for tests on real machines: a private libvirt daemon, the tiny test guest, and its
-# agent. Source it from bash; every wait is bounded; nothing here needs more than the daemon.
+# Functions for tests on real machines: a private libvirt daemon, a test guest, and its agent.
+# Source it from bash; every wait is bounded; nothing here needs more than the daemon.
+#
+# QOR_VM_GUEST picks the guest: "busybox" (the default: make-guest.sh, a busybox initramfs that
+# boots in seconds) or "debian" (make-debian-guest.sh: Debian 12 with systemd and the packaged
+# agent, on its root disk). Both boot from the same domain XML.
 #
 #   qorvm_daemon_start DIR      start the daemon below DIR (see libvirtd.sh), build or fetch the
 #                               guest into DIR/guest, define the storage pool "qortest"
-#                               (DIR/pool); sets QORVM_DIR, QORVM_URI, QORVM_USER
+#                               (DIR/pool); sets QORVM_DIR, QORVM_URI, QORVM_USER, QORVM_GUEST
 #   qorvm_daemon_stop           destroy every running machine and stop the daemon
 #   qorvm_xml NAME DISK [MAC] [noagent]
 #                               print the domain XML of a test guest
@@ -24,6 +28,16 @@
 
 QORVM_HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 QORVM_MAC_DEFAULT=52:54:00:51:00:01
+QORVM_GUEST=${QOR_VM_GUEST:-busybox}
+
+# The script that builds the guest QORVM_GUEST names.
+qorvm_guest_builder() {
+  case $QORVM_GUEST in
+    busybox) echo "$QORVM_HERE/make-guest.sh" ;;
+    debian) echo "$QORVM_HERE/make-debian-guest.sh" ;;
+    *) echo "qorvm: unknown guest '$QORVM_GUEST' (busybox or debian)" >&2; return 1 ;;
+  esac
+}
 
 qorvm_virsh() { timeout "${QORVM_VIRSH_TIMEOUT:-60}" virsh -q -c "$QORVM_URI" "$@"; }
 
@@ -56,11 +70,13 @@ qorvm_watchdog() {
 }
 
 qorvm_daemon_start() {
+  local builder
   QORVM_DIR=$1
+  builder=$(qorvm_guest_builder) || return 1
   QORVM_URI=$("$QORVM_HERE/libvirtd.sh" start "$QORVM_DIR") || return 1
   QORVM_USER=$(cat "$QORVM_DIR/user")
-  export QORVM_DIR QORVM_URI QORVM_USER
-  "$QORVM_HERE/make-guest.sh" "$QORVM_DIR/guest" || return 1
+  export QORVM_DIR QORVM_URI QORVM_USER QORVM_GUEST
+  "$builder" "$QORVM_DIR/guest" || return 1
   if ! qorvm_virsh pool-info qortest >/dev/null 2>&1; then
     mkdir -p "$QORVM_DIR/pool"
     qorvm_own "$QORVM_DIR/pool"
