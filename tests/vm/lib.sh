@@ -22,6 +22,12 @@
 #                               run a program in the guest, wait (bounded) for it; prints its
 #                               output, the guest's exit status becomes the function's
 #   qorvm_virsh ARGUMENT...     virsh on the daemon, bounded by QORVM_VIRSH_TIMEOUT (60 s)
+#   qorvm_limit BASE BOOTS      a test's time limit: BASE seconds on the busybox guest, plus
+#                               what BOOTS boots (or shutdowns) of a slower guest add
+#
+# QORVM_BOOT_WAIT is how long a boot may take until the agent answers, and a guest's shutdown
+# until it is off: 60 s for the busybox guest, 300 s for the Debian one (systemd under TCG
+# takes 45-110 s here on a loaded machine, see README.md).
 #
 # The guest's address is 10.0.2.15/24 in QEMU's user-mode network with no default route; its
 # MAC is 52:54:00:51:00:01 unless given.
@@ -29,6 +35,12 @@
 QORVM_HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 QORVM_MAC_DEFAULT=52:54:00:51:00:01
 QORVM_GUEST=${QOR_VM_GUEST:-busybox}
+case $QORVM_GUEST in
+  debian) QORVM_BOOT_WAIT=${QORVM_BOOT_WAIT:-300} ;;
+  *) QORVM_BOOT_WAIT=${QORVM_BOOT_WAIT:-60} ;;
+esac
+
+qorvm_limit() { echo $(($1 + $2 * (QORVM_BOOT_WAIT - 60))); }
 
 # The script that builds the guest QORVM_GUEST names.
 qorvm_guest_builder() {
