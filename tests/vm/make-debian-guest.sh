@@ -110,6 +110,8 @@ cleanup() {
   [ -z "$part" ] || rm -rf "$part"
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 start=$SECONDS
 log=$work/build.log
 run() { # quiet unless it fails
