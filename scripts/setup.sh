@@ -15,6 +15,8 @@ packages=(
   # system daemon and add its users and default network; the tests run their own daemon.
   libvirt-daemon libvirt-daemon-driver-qemu libvirt-clients libvirt-dev libvirt-doc libxml2-dev
   qemu-system-x86 qemu-utils busybox-static cpio e2fsprogs jq util-linux
+  # The Debian test guest (tests/vm/make-debian-guest.sh) is made with debootstrap.
+  debootstrap
   libglib2.0-0 libpcre2-8-0 libnuma1 liburing2 libudev1
   debhelper dpkg-dev fakeroot lintian
   # llvm-symbolizer, which turns addresses in sanitizer reports and libFuzzer's output into

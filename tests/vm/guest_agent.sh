@@ -3,7 +3,8 @@
 # qor-host's libvirt backend and the guest agent of the test guest, on a private bus and a
 # private libvirt daemon. Checks what reaches the guest through the agent directly, so that a
 # fault on both sides cannot hide itself. Exits 77 (skipped) without QEMU or libvirt;
-# everything it starts it stops; it gives up after QORVM_AGENT_LIMIT seconds (420).
+# everything it starts it stops; it gives up after QORVM_AGENT_LIMIT seconds (420 on the busybox
+# guest, more for a slower one: qorvm_limit). QOR_VM_GUEST picks the guest (lib.sh).
 #
 #   guest_agent.sh BUNDLE       (BUNDLE: the built Qor.app)
 set -euo pipefail
@@ -34,7 +35,7 @@ cleanup() {
   exit "$status"
 }
 trap cleanup EXIT
-qorvm_watchdog "${QORVM_AGENT_LIMIT:-420}"
+qorvm_watchdog "${QORVM_AGENT_LIMIT:-$(qorvm_limit 420 1)}"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 ok() { echo "ok - $*"; }
@@ -58,7 +59,7 @@ vm=agent
 qorvm_define "$vm" 52:54:00:51:00:11 || fail "define $vm"
 qorvm_define bare 52:54:00:51:00:12 noagent || fail "define bare"
 qorvm_virsh start "$vm" >/dev/null || fail "start $vm"
-qorvm_wait_agent "$vm" 90 || fail "no agent in $vm"
+qorvm_wait_agent "$vm" $((QORVM_BOOT_WAIT + 30)) || fail "no agent in $vm"
 
 bus_name=$(sed -n '/CFBundleIdentifier/{n;s/.*<string>\(.*\)<\/string>.*/\1/p}' \
   "$bundle/Contents/Info.plist")

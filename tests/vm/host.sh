@@ -9,7 +9,8 @@
 # memory kept, stop by each method, a disposable run, clone and delete, the serial pty, the
 # error replies and their texts, libvirt going away and coming back, and another client served
 # while a managed save runs. Exits 77 (skipped) without QEMU or a libvirt daemon; gives up on
-# its own after QORVM_HOST_LIMIT seconds (420) so that its cleanup always runs.
+# its own after QORVM_HOST_LIMIT seconds (420 on the busybox guest, more for a slower one:
+# qorvm_limit) so that its cleanup always runs. QOR_VM_GUEST picks the guest (lib.sh).
 set -euo pipefail
 
 bundle=$(cd "$1" && pwd)
@@ -42,7 +43,7 @@ cleanup() {
   exit "$status"
 }
 trap cleanup EXIT
-qorvm_watchdog "${QORVM_HOST_LIMIT:-420}"
+qorvm_watchdog "${QORVM_HOST_LIMIT:-$(qorvm_limit 420 5)}"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 ok() { echo "ok - $*"; }
@@ -171,7 +172,7 @@ ok "delete: the copy with its disk; a machine the user brought keeps its disk"
 # A running machine: status, serial pty, no clone or delete, managed save with memory kept.
 expect_ok start vm1
 expect_status vm1 started
-qorvm_wait_agent vm1 60 || fail "no agent in vm1"
+qorvm_wait_agent vm1 "$QORVM_BOOT_WAIT" || fail "no agent in vm1"
 expect_ok attach vm1
 [ "$(sed -n 2p <<<"$out")" = "PTTY: $(qorvm_virsh ttyconsole vm1)" ] ||
   fail "attach names '$out', virsh ttyconsole $(qorvm_virsh ttyconsole vm1)"
@@ -218,19 +219,19 @@ expect_status vm1 started
 ok "suspend and start: paused, then running again"
 
 expect_ok stop --request vm1
-wait_status vm1 stopped 60
+wait_status vm1 stopped "$QORVM_BOOT_WAIT"
 ok "stop --request: the guest shuts down"
 
 # A disposable run: what it writes to its disk is gone afterwards.
 expect_ok start --disposable vm1
 expect_status vm1 started
-qorvm_wait_agent vm1 60 || fail "no agent in the disposable run"
+qorvm_wait_agent vm1 "$QORVM_BOOT_WAIT" || fail "no agent in the disposable run"
 qorvm_exec vm1 /bin/sh -c 'echo thrown-away > /data/disposable; sync' || fail "writing /data/disposable"
 expect_ok stop --kill vm1
 expect_status vm1 stopped
 qorvm_virsh dumpxml --inactive vm1 | grep -q "<transient" && fail "the definition kept the transient disk"
 expect_ok start vm1
-qorvm_wait_agent vm1 60 || fail "no agent after the disposable run"
+qorvm_wait_agent vm1 "$QORVM_BOOT_WAIT" || fail "no agent after the disposable run"
 qorvm_exec vm1 /bin/cat /data/disposable >/dev/null 2>&1 && fail "the disposable run's file survived"
 ok "start --disposable: the run's disk changes are discarded; stop --kill"
 

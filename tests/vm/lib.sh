@@ -1,10 +1,14 @@
 # shellcheck shell=bash
-# Functions for tests on real machines: a private libvirt daemon, the tiny test guest, and its
-# agent. Source it from bash; every wait is bounded; nothing here needs more than the daemon.
+# Functions for tests on real machines: a private libvirt daemon, a test guest, and its agent.
+# Source it from bash; every wait is bounded; nothing here needs more than the daemon.
+#
+# QOR_VM_GUEST picks the guest: "busybox" (the default: make-guest.sh, a busybox initramfs that
+# boots in seconds) or "debian" (make-debian-guest.sh: Debian 12 with systemd and the packaged
+# agent, on its root disk). Both boot from the same domain XML.
 #
 #   qorvm_daemon_start DIR      start the daemon below DIR (see libvirtd.sh), build or fetch the
 #                               guest into DIR/guest, define the storage pool "qortest"
-#                               (DIR/pool); sets QORVM_DIR, QORVM_URI, QORVM_USER
+#                               (DIR/pool); sets QORVM_DIR, QORVM_URI, QORVM_USER, QORVM_GUEST
 #   qorvm_daemon_stop           destroy every running machine and stop the daemon
 #   qorvm_xml NAME DISK [MAC] [noagent]
 #                               print the domain XML of a test guest
@@ -18,12 +22,40 @@
 #                               run a program in the guest, wait (bounded) for it; prints its
 #                               output, the guest's exit status becomes the function's
 #   qorvm_virsh ARGUMENT...     virsh on the daemon, bounded by QORVM_VIRSH_TIMEOUT (60 s)
+#   qorvm_limit BASE BOOTS      a test's time limit: BASE seconds on the busybox guest, plus
+#                               what BOOTS boots (or shutdowns) of a slower guest add, plus
+#                               the Debian guest's first build
+#
+# QORVM_BOOT_WAIT is how long a boot may take until the agent answers, and a guest's shutdown
+# until it is off: 60 s for the busybox guest, 300 s for the Debian one (systemd under TCG
+# takes 45-110 s here on a loaded machine, see README.md).
 #
 # The guest's address is 10.0.2.15/24 in QEMU's user-mode network with no default route; its
 # MAC is 52:54:00:51:00:01 unless given.
 
 QORVM_HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 QORVM_MAC_DEFAULT=52:54:00:51:00:01
+QORVM_GUEST=${QOR_VM_GUEST:-busybox}
+case $QORVM_GUEST in
+  debian) QORVM_BOOT_WAIT=${QORVM_BOOT_WAIT:-300} ;;
+  *) QORVM_BOOT_WAIT=${QORVM_BOOT_WAIT:-60} ;;
+esac
+
+# The Debian guest's first build (about 5 min, see README.md) runs inside a test's limit too.
+qorvm_limit() {
+  local build=0
+  [ "$QORVM_GUEST" != debian ] || build=600
+  echo $(($1 + $2 * (QORVM_BOOT_WAIT - 60) + build))
+}
+
+# The script that builds the guest QORVM_GUEST names.
+qorvm_guest_builder() {
+  case $QORVM_GUEST in
+    busybox) echo "$QORVM_HERE/make-guest.sh" ;;
+    debian) echo "$QORVM_HERE/make-debian-guest.sh" ;;
+    *) echo "qorvm: unknown guest '$QORVM_GUEST' (busybox or debian)" >&2; return 1 ;;
+  esac
+}
 
 qorvm_virsh() { timeout "${QORVM_VIRSH_TIMEOUT:-60}" virsh -q -c "$QORVM_URI" "$@"; }
 
@@ -35,6 +67,10 @@ qorvm_require() {
   done
   [ -x /usr/sbin/libvirtd ] || [ -x /usr/sbin/virtqemud ] ||
     { echo "SKIP: no libvirt daemon is installed"; exit 77; }
+  if [ "$QORVM_GUEST" = debian ]; then
+    [ "$(id -u)" -eq 0 ] || { echo "SKIP: the Debian guest is built as root"; exit 77; }
+    command -v debootstrap >/dev/null || { echo "SKIP: debootstrap is not installed"; exit 77; }
+  fi
 }
 
 # Ends the test with a failure once LIMIT seconds have passed, so that its EXIT trap (which kills
@@ -56,11 +92,13 @@ qorvm_watchdog() {
 }
 
 qorvm_daemon_start() {
+  local builder
   QORVM_DIR=$1
+  builder=$(qorvm_guest_builder) || return 1
   QORVM_URI=$("$QORVM_HERE/libvirtd.sh" start "$QORVM_DIR") || return 1
   QORVM_USER=$(cat "$QORVM_DIR/user")
-  export QORVM_DIR QORVM_URI QORVM_USER
-  "$QORVM_HERE/make-guest.sh" "$QORVM_DIR/guest" || return 1
+  export QORVM_DIR QORVM_URI QORVM_USER QORVM_GUEST
+  "$builder" "$QORVM_DIR/guest" || return 1
   if ! qorvm_virsh pool-info qortest >/dev/null 2>&1; then
     mkdir -p "$QORVM_DIR/pool"
     qorvm_own "$QORVM_DIR/pool"

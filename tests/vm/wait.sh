@@ -36,7 +36,7 @@ cleanup() {
   exit "$status"
 }
 trap cleanup EXIT
-qorvm_watchdog "${QORVM_WAIT_LIMIT:-300}"
+qorvm_watchdog "${QORVM_WAIT_LIMIT:-$(qorvm_limit 300 2)}"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 ok() { echo "ok - $*"; }
@@ -44,7 +44,7 @@ now() { date +%s.%N; }
 # qorctl, bounded; status in $status, stdout in $out, stderr in $work/err.
 q() {
   set +e
-  out=$(timeout 150 "$qorctl" "$@" 2>"$work/err")
+  out=$(timeout $((QORVM_BOOT_WAIT + 90)) "$qorctl" "$@" 2>"$work/err")
   status=$?
   set -e
 }
@@ -84,7 +84,7 @@ q start "$vm"
 [ $status -eq 0 ] || fail "start: $(cat "$work/err")"
 started=$(now)
 : >"$work/requests.jsonl"
-q wait "$vm" --timeout 120
+q wait "$vm" --timeout "$QORVM_BOOT_WAIT"
 returned=$(now)
 [ $status -eq 0 ] || fail "wait after start ended with $status: $(cat "$work/err")"
 q exec "$vm" --cmd /bin/echo first
@@ -110,7 +110,7 @@ ok "wait --for ip; the JSON documents; a timeout is 124"
 q stop --request "$vm"
 [ $status -eq 0 ] || fail "stop --request: $(cat "$work/err")"
 asked=$(now)
-q wait --for stopped "$vm" --timeout 60
+q wait --for stopped "$vm" --timeout "$QORVM_BOOT_WAIT"
 [ $status -eq 0 ] || fail "wait --for stopped after stop --request: $status $(cat "$work/err")"
 [ "$(qorvm_virsh domstate "$vm")" = "shut off" ] || fail "the guest is not off"
 ok "stop --request, then wait --for stopped: off after $(echo "$(now) - $asked" | bc) s"
