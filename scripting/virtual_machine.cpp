@@ -101,7 +101,7 @@ std::optional<QorGuestProcess> QorVirtualMachine::executeWithInputBytes(
   request.base64Bytes = input;
   const auto values = channel_->call(request);
   if (!values || values->size() != 1) return std::nullopt;
-  const auto process = scripting::textOf(values->front());
+  const auto process = replyText(values->front());
   // "/" is the host's "no object": empty, not a failure.
   if (!process || *process == "/") return std::nullopt;
   return QorGuestProcess(*channel_, *process);
@@ -127,7 +127,7 @@ std::optional<bool> QorVirtualMachine::waitFor(QorWaitCondition condition,
                                                std::int64_t milliseconds) const {
   return invokeForResult(*channel_, path_, calls::kWaitFor,
                          {Value::uint32(contract::code(condition)), Value::int64(milliseconds)},
-                         booleanOf);
+                         replyBoolean);
 }
 
 }  // namespace qor::scripting

@@ -36,7 +36,7 @@ struct WorldFacts {
   // Names that find a machine although written otherwise (another canonical form, or a name
   // two machines share, which finds the first): {text looked up, id found}.
   std::vector<std::pair<std::string, std::string>> equivalentNames;
-  bool idsInAnyCase = false;  // an id in other letter case finds its machine
+  bool idsInAnyCase = false;  // an id in other letter case finds its machine (a UUID does)
   bool guestAnswers = false;  // the running machine's guest serves files and programs
 };
 
