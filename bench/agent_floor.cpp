@@ -54,7 +54,8 @@ std::string chunk() {
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: agent_floor URI DOMAIN connect | exec | read PATH | write PATH COUNT\n");
+    std::fprintf(stderr,
+                 "usage: agent_floor URI DOMAIN connect | exec | read PATH | write PATH COUNT\n");
     return 64;
   }
   virSetErrorFunc(nullptr, [](void*, virErrorPtr) {});

@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
   std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.name < b.name; });
   std::printf("UUID                                 Status   Name\n");
   for (const auto& r : rows) {
-    const char* word = r.state == VIR_DOMAIN_RUNNING ? "started"
+    const char* word = r.state == VIR_DOMAIN_RUNNING  ? "started"
                        : r.state == VIR_DOMAIN_PAUSED ? "paused"
                                                       : "stopped";
     std::printf("%s %-8s %s\n", r.uuid.c_str(), word, r.name.c_str());

@@ -57,7 +57,6 @@ std::string openFile(const char* vm, const char* guestPath, std::uint32_t mode) 
   return out;
 }
 
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,9 +76,9 @@ int main(int argc, char** argv) {
     for (;;) {
       sd_bus_error error{};  // SD_BUS_ERROR_NULL is a C compound literal
       sd_bus_message* reply = nullptr;
-      int r = sd_bus_call_method(bus, destination, path.c_str(), file.c_str(), "Read", &error,
-                                 &reply, "xuxbb", std::int64_t{0}, 0x43755272u, std::int64_t{4096},
-                                 1, 0);
+      int r =
+          sd_bus_call_method(bus, destination, path.c_str(), file.c_str(), "Read", &error, &reply,
+                             "xuxbb", std::int64_t{0}, 0x43755272u, std::int64_t{4096}, 1, 0);
       if (r < 0) die("Read", r);
       const char* data = nullptr;
       sd_bus_message_read(reply, "s", &data);

@@ -52,8 +52,9 @@ using Validator = void (*)(ParsedArguments&);
 using Runner = int (*)(const ParsedArguments&);
 
 struct CommandSpec {
-  std::string typeName;      // "IPAddress": the command name derives from it ("ip-address")
-  std::string explicitName;  // given instead of deriving ("qorctl", "pull", "connect"); may be empty
+  std::string typeName;  // "IPAddress": the command name derives from it ("ip-address")
+  std::string
+      explicitName;  // given instead of deriving ("qorctl", "pull", "connect"); may be empty
   std::string abstract;
   std::string discussion;
   std::vector<ArgSpec> members;  // option groups already expanded at the member's position

@@ -106,7 +106,8 @@ std::string helpArgument() {
 std::string leafFunction(const CommandPath& path) {
   std::string text = functionName(path) + "() {\n    _arguments -s -S";
   const std::string command = path.front()->commandName();
-  for (const ArgSpec& member : path.back()->members) text += kLine + memberArgument(member, command);
+  for (const ArgSpec& member : path.back()->members)
+    text += kLine + memberArgument(member, command);
   return text + kLine + helpArgument() + "\n}\n";
 }
 

@@ -143,8 +143,8 @@ class MemberParser {
         std::find(member.choices.begin(), member.choices.end(), value) == member.choices.end()) {
       return invalidValueMessage(value, typed, member);
     }
-    if (member.assignment && (value.empty() || value.front() == '=' ||
-                              value.find('=') == std::string::npos)) {
+    if (member.assignment &&
+        (value.empty() || value.front() == '=' || value.find('=') == std::string::npos)) {
       return invalidValueMessage(value, typed, member) +
              ": it must read NAME=VALUE, with a name before the '='";
     }

@@ -118,8 +118,8 @@ std::string invalidTextMessage(const ArgSpec& member, std::size_t index, std::si
       which = "Word " + std::to_string(index + 1) + " of " + quoted(synopsis(member));
       break;
     default:
-      which = "The value " + (count > 1 ? std::to_string(index + 1) + " " : std::string()) +
-              "of " + quoted("--" + deriveName(member.property));
+      which = "The value " + (count > 1 ? std::to_string(index + 1) + " " : std::string()) + "of " +
+              quoted("--" + deriveName(member.property));
       break;
   }
   static constexpr char kHex[] = "0123456789abcdef";

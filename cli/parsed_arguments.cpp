@@ -7,7 +7,9 @@ bool ParsedArguments::flag(std::string_view property) const {
   return it != flags_.end() && it->second;
 }
 
-void ParsedArguments::setFlag(const std::string& property, bool value) { flags_[property] = value; }
+void ParsedArguments::setFlag(const std::string& property, bool value) {
+  flags_[property] = value;
+}
 
 std::optional<std::string> ParsedArguments::value(std::string_view property) const {
   auto it = values_.find(property);
@@ -21,7 +23,9 @@ const std::vector<std::string>& ParsedArguments::values(std::string_view propert
   return it == values_.end() ? none : it->second;
 }
 
-bool ParsedArguments::has(std::string_view property) const { return values_.contains(property); }
+bool ParsedArguments::has(std::string_view property) const {
+  return values_.contains(property);
+}
 
 void ParsedArguments::append(const std::string& property, std::string value) {
   values_[property].push_back(std::move(value));

@@ -27,18 +27,18 @@ inline constexpr std::string_view kNotSupported = "org.qor.Scripting1.Error.NotS
 // Why a host could not do what was asked. Hosts speak in these kinds; errorNameOf alone turns a
 // kind into the error name a client reads, so that every backend answers one situation alike.
 enum class HostErrorKind {
-  invalidArgs,       // the arguments are wrong whatever the state
-  invalidState,      // not now: the machine's state does not allow it
-  noObject,          // the path names nothing (any more)
-  noInterface,       // the object has no such interface
-  noMethod,          // the object has no such method
-  noProperty,        // the object has no such property
-  readOnly,          // the property cannot be written
-  noValue,           // the property has no value
-  notSupported,      // this host's backend has nothing of that kind
-  unavailable,       // the VM manager behind the host cannot be reached
-  timeout,           // something the host waited for did not answer in time
-  failed,            // anything else
+  invalidArgs,   // the arguments are wrong whatever the state
+  invalidState,  // not now: the machine's state does not allow it
+  noObject,      // the path names nothing (any more)
+  noInterface,   // the object has no such interface
+  noMethod,      // the object has no such method
+  noProperty,    // the object has no such property
+  readOnly,      // the property cannot be written
+  noValue,       // the property has no value
+  notSupported,  // this host's backend has nothing of that kind
+  unavailable,   // the VM manager behind the host cannot be reached
+  timeout,       // something the host waited for did not answer in time
+  failed,        // anything else
 };
 
 std::string_view errorNameOf(HostErrorKind kind);

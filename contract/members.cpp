@@ -19,18 +19,17 @@ using namespace properties;
 using namespace methods;
 
 constexpr std::array<const Property*, 24> kProperties{
-    &kApplicationName, &kFrontmost,      &kVersion,        &kVirtualMachines, &kUsbDevices,
-    &kWindows,         &kMachineId,      &kMachineName,    &kBackend,         &kStatus,
-    &kSerialPorts,     &kPortId,         &kPortInterface,  &kPortAddress,     &kPortNumber,
-    &kDeviceId,        &kDeviceName,     &kManufacturerName, &kProductName,   &kVendorId,
-    &kProductId,       &kWindowName,     &kWindowIndex,    &kWindowVisible,
+    &kApplicationName, &kFrontmost,  &kVersion,          &kVirtualMachines, &kUsbDevices,
+    &kWindows,         &kMachineId,  &kMachineName,      &kBackend,         &kStatus,
+    &kSerialPorts,     &kPortId,     &kPortInterface,    &kPortAddress,     &kPortNumber,
+    &kDeviceId,        &kDeviceName, &kManufacturerName, &kProductName,     &kVendorId,
+    &kProductId,       &kWindowName, &kWindowIndex,      &kWindowVisible,
 };
 
 constexpr std::array<const Method*, 17> kMethods{
-    &kSetAutoTerminate, &kStart,    &kSuspend,   &kStop,      &kDelete,     &kDuplicate,
-    &kOpenFile,         &kExecute,  &kQueryIp,   &kWaitFor,   &kRead,       &kWrite,
-    &kCloseFile,
-    &kGetResult,        &kConnect,  &kDisconnect, &kCloseWindow,
+    &kSetAutoTerminate, &kStart,     &kSuspend, &kStop,       &kDelete,      &kDuplicate,
+    &kOpenFile,         &kExecute,   &kQueryIp, &kWaitFor,    &kRead,        &kWrite,
+    &kCloseFile,        &kGetResult, &kConnect, &kDisconnect, &kCloseWindow,
 };
 
 }  // namespace
@@ -49,8 +48,12 @@ std::optional<ObjectClass> classOfShortName(std::string_view name) {
   return std::nullopt;
 }
 
-std::span<const Property* const> allProperties() { return kProperties; }
-std::span<const Method* const> allMethods() { return kMethods; }
+std::span<const Property* const> allProperties() {
+  return kProperties;
+}
+std::span<const Method* const> allMethods() {
+  return kMethods;
+}
 
 const Property* findProperty(ObjectClass objectClass, std::string_view name) {
   for (const auto* p : kProperties) {

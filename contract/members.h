@@ -77,8 +77,7 @@ inline constexpr Property kWindowVisible{ObjectClass::window, "Visible", "b", tr
 }  // namespace properties
 
 namespace methods {
-inline constexpr Method kSetAutoTerminate{ObjectClass::application, "SetAutoTerminate", "b",
-                                              ""};
+inline constexpr Method kSetAutoTerminate{ObjectClass::application, "SetAutoTerminate", "b", ""};
 inline constexpr Method kStart{ObjectClass::virtualMachine, "Start", "bb", "", true};
 inline constexpr Method kSuspend{ObjectClass::virtualMachine, "Suspend", "b", "", true};
 inline constexpr Method kStop{ObjectClass::virtualMachine, "Stop", "u", "", true};

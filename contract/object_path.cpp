@@ -70,7 +70,9 @@ std::optional<std::string> unescapePathElement(std::string_view element) {
   return out;
 }
 
-std::string machinePathWithID(std::string_view id) { return machinePath(path_elements::kById, id); }
+std::string machinePathWithID(std::string_view id) {
+  return machinePath(path_elements::kById, id);
+}
 
 std::string machinePathWithName(std::string_view name) {
   return machinePath(path_elements::kByName, name);

@@ -100,8 +100,9 @@ CommandSpec stop() {
 }
 
 CommandSpec list() {
-  CommandSpec declared = leaf("List", buildAndRun<commands::makeList>,
-                              "Enumerate all registered virtual machines.", members({format()}, false));
+  CommandSpec declared =
+      leaf("List", buildAndRun<commands::makeList>, "Enumerate all registered virtual machines.",
+           members({format()}, false));
   declared.discussion =
       "With --format json: an array, in the table's order, of objects {\"id\": UUID, \"name\": "
       "name, \"status\": status word}; [] when there are no machines.";
@@ -123,15 +124,14 @@ CommandSpec wait() {
   condition.choices = commands::waitConditionNames();
   condition.defaultValue = condition.choices.front();
   condition.placeholder = "condition";
-  ArgSpec timeout{ArgKind::option, "timeout", 0,
-                  "Seconds to wait at most; 0 waits without limit."};
+  ArgSpec timeout{ArgKind::option, "timeout", 0, "Seconds to wait at most; 0 waits without limit."};
   timeout.integer = true;
   timeout.minimum = 0;
   timeout.defaultValue = "300";
   timeout.placeholder = "seconds";
-  CommandSpec declared =
-      leaf("Wait", buildAndRun<commands::makeWait>,
-           "Wait until a virtual machine is ready, or in a given state.", members({condition, timeout}));
+  CommandSpec declared = leaf("Wait", buildAndRun<commands::makeWait>,
+                              "Wait until a virtual machine is ready, or in a given state.",
+                              members({condition, timeout}));
   declared.discussion =
       "agent: the guest agent answers, so exec, file and ip-address work. ip: the guest also "
       "reports an address ip-address would print. started, stopped, paused: the machine is in "
@@ -144,15 +144,18 @@ CommandSpec wait() {
 CommandSpec attach() {
   ArgSpec index{ArgKind::option, "index", 0, "Index of the serial device to attach to."};
   index.integer = true;
-  return leaf("Attach", buildAndRun<commands::makeAttach>, "Redirect the serial input/output to this terminal.", members({index}));
+  return leaf("Attach", buildAndRun<commands::makeAttach>,
+              "Redirect the serial input/output to this terminal.", members({index}));
 }
 
 CommandSpec file() {
   return group(
       "File", "Guest agent file operations.",
-      {leaf("FilePull", buildAndRun<commands::makeFilePull>, "Fetches a file from the guest and output it to stdout.",
+      {leaf("FilePull", buildAndRun<commands::makeFilePull>,
+            "Fetches a file from the guest and output it to stdout.",
             members({positional("path", "Path of the file to pull on the guest.")}), "pull"),
-       leaf("FilePush", buildAndRun<commands::makeFilePush>, "Uploads the contents of stdin to the guest.",
+       leaf("FilePush", buildAndRun<commands::makeFilePush>,
+            "Uploads the contents of stdin to the guest.",
             members({positional("path", "Destination path on the guest.")}), "push")});
 }
 
@@ -204,26 +207,31 @@ CommandSpec usb() {
   device.suggestions = Suggestions::usbDevices;
   return group("USB", "USB device handling.",
                {usbList(),
-                leaf("USBConnect", buildAndRun<commands::makeUSBConnect>, "Connect a USB device to a virtual machine.", members({device}),
-                     "connect"),
-                leaf("USBDisconnect", buildAndRun<commands::makeUSBDisconnect>, "Disconnect a USB device from a virtual machine.",
-                     members({device}, false), "disconnect")});
+                leaf("USBConnect", buildAndRun<commands::makeUSBConnect>,
+                     "Connect a USB device to a virtual machine.", members({device}), "connect"),
+                leaf("USBDisconnect", buildAndRun<commands::makeUSBDisconnect>,
+                     "Disconnect a USB device from a virtual machine.", members({device}, false),
+                     "disconnect")});
 }
 
 CommandSpec buildRoot() {
   CommandSpec root = group(
       "QorCtl", "CLI tool for controlling Qor virtual machines.",
       {list(), status(),
-       leaf("Start", buildAndRun<commands::makeStart>, "Start a virtual machine or resume a suspended virtual machine.",
+       leaf("Start", buildAndRun<commands::makeStart>,
+            "Start a virtual machine or resume a suspended virtual machine.",
             members({flag("attach", "Attach to the first serial port after start.", 'a'),
                      flag("disposable", "Run VM as a snapshot and do not save changes to disk."),
                      flag("recovery", "Boot a VM in recovery mode.")})),
-       leaf("Suspend", buildAndRun<commands::makeSuspend>, "Suspend running a virtual machine to memory.",
+       leaf("Suspend", buildAndRun<commands::makeSuspend>,
+            "Suspend running a virtual machine to memory.",
             members({flag("saveState", "Save the VM state to disk after suspending.", 's')})),
        stop(), wait(), attach(), file(), exec(), ipAddress(),
        leaf("Clone", buildAndRun<commands::makeClone>, "Clone an existing virtual machine.",
             members({{ArgKind::option, "name", 0, ""}})),
-       leaf("Delete", buildAndRun<commands::makeDelete>, "Delete a virtual machine (there is no confirmation).", members({})), usb()});
+       leaf("Delete", buildAndRun<commands::makeDelete>,
+            "Delete a virtual machine (there is no confirmation).", members({})),
+       usb()});
   root.explicitName = "qorctl";
   return root;
 }

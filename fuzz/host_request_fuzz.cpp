@@ -26,10 +26,10 @@
 
 namespace {
 
+using qor::contract::Value;
 using qor::fuzz::check;
 using qor::host::Reply;
 using qor::host::Request;
-using qor::contract::Value;
 
 constexpr std::string_view kSeparator = "\xa5\xa5";
 
@@ -132,7 +132,8 @@ bool touchesGuestFiles(const Request& request) {
 // The simulated backend behind the host's layers, without a bus.
 struct FuzzedHost {
   FuzzedHost(qor::host::World world, qor::host::ProcessLauncher& launcher)
-      : backend(std::move(world), launcher, loop), direct(backend, loop, qor::host::objects::routes()) {}
+      : backend(std::move(world), launcher, loop),
+        direct(backend, loop, qor::host::objects::routes()) {}
   qor::host::ManualLoop loop;
   qor::host::SimulatedBackend backend;
   qor::host::DirectHost direct;
@@ -168,7 +169,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkReply(request, reply);
     for (const auto& v : reply.values) qor::fuzz::collectObjectPaths(v, vocabulary);
     for (const auto kind : {qor::host::FaultReply::kWrongType, qor::host::FaultReply::kNoObject}) {
-      for (const auto& v : host.direct.diagnostics().substituteReply(request, kind).values) checkWellFormed(v);
+      for (const auto& v : host.direct.diagnostics().substituteReply(request, kind).values)
+        checkWellFormed(v);
     }
     (void)host.backend.takeChanged();
   }

@@ -5,10 +5,10 @@
 #include <limits>
 #include <string_view>
 
-#include "fuzz/checks.h"
 #include "contract/codes.h"
-#include "contract/vocabulary.h"
 #include "contract/object_path.h"
+#include "contract/vocabulary.h"
+#include "fuzz/checks.h"
 
 namespace qor::fuzz {
 namespace {
@@ -94,7 +94,8 @@ constexpr std::array kProperties = {
 };
 
 constexpr std::array kOpenModes = {fourCharCode("OpRo"), fourCharCode("OpWo")};
-constexpr std::array kStopMethods = {fourCharCode("FoRc"), fourCharCode("KiLl"), fourCharCode("ReQu")};
+constexpr std::array kStopMethods = {fourCharCode("FoRc"), fourCharCode("KiLl"),
+                                     fourCharCode("ReQu")};
 constexpr std::array kSavings = {fourCharCode("no  "), fourCharCode("yes "), fourCharCode("ask ")};
 
 constexpr std::array<std::int64_t, 9> kIntegers = {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "host/core/request.h"
 #include "contract/value.h"
+#include "host/core/request.h"
 
 namespace qor::fuzz {
 

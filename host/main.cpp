@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "host/bus/service.h"
-#include "host/settings/settings.h"
 #include "host/libvirt/libvirt_factory.h"
 #include "host/objects/routes.h"
+#include "host/settings/settings.h"
 #include "host/simulated/spawning_backend.h"
 
 namespace {
@@ -33,8 +33,7 @@ int main(int argc, char** argv) {
     std::cerr << "qor-host: " << failure->message << "\n";
     return 64;
   }
-  auto settings =
-      qor::host::parseSettings(args, environment, std::get<qor::host::HostConf>(conf));
+  auto settings = qor::host::parseSettings(args, environment, std::get<qor::host::HostConf>(conf));
   if (const auto* failure = qor::host::failureOf(settings)) {
     std::cerr << "qor-host: " << failure->message << "\n" << qor::host::kUsage;
     return 64;

@@ -8,12 +8,19 @@ namespace qor::scripting {
 // The program's own errors; each ends the command with "Error: " + message and status 1.
 class APIError : public std::exception {
  public:
-  enum class Case { invalidIdentifier, applicationNotFound, virtualMachineNotFound, deviceNotFound };
+  enum class Case {
+    invalidIdentifier,
+    applicationNotFound,
+    virtualMachineNotFound,
+    deviceNotFound
+  };
 
   static APIError invalidIdentifier(const std::string& text) {
     return {Case::invalidIdentifier, "Identifier '" + text + "' is invalid."};
   }
-  static APIError applicationNotFound() { return {Case::applicationNotFound, "Application not found."}; }
+  static APIError applicationNotFound() {
+    return {Case::applicationNotFound, "Application not found."};
+  }
   static APIError virtualMachineNotFound() {
     return {Case::virtualMachineNotFound, "Virtual machine not found."};
   }

@@ -146,10 +146,10 @@ Bridge::Outcome Bridge::deliver(const Request& request) {
   const std::string member(request.member);
   const std::string properties(contract::kPropertiesInterface);
   sd_bus_message* raw = nullptr;
-  int r = sd_bus_message_new_method_call(bus_, &raw, info_.identifier.c_str(),
-                                         request.path.c_str(),
-                                         request.isProperty ? properties.c_str() : interface.c_str(),
-                                         request.isProperty ? "Get" : member.c_str());
+  int r =
+      sd_bus_message_new_method_call(bus_, &raw, info_.identifier.c_str(), request.path.c_str(),
+                                     request.isProperty ? properties.c_str() : interface.c_str(),
+                                     request.isProperty ? "Get" : member.c_str());
   MessagePtr message(raw);
   if (r >= 0 && request.isProperty) {
     r = sd_bus_message_append(message.get(), "ss", interface.c_str(), member.c_str());

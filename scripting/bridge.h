@@ -53,7 +53,15 @@ class Bridge final : public ScriptingChannel {
 
  private:
   // Failures on this side of the bus: nothing, or nothing usable, came back from it.
-  enum class LocalFailure { none, notBuilt, notSent, notReceived, timedOut, disconnected, hostLeft };
+  enum class LocalFailure {
+    none,
+    notBuilt,
+    notSent,
+    notReceived,
+    timedOut,
+    disconnected,
+    hostLeft
+  };
 
   // A reply; or an error reply, the answer of the host or of the bus daemon; or a local failure.
   struct Outcome {
@@ -82,8 +90,7 @@ class Bridge final : public ScriptingChannel {
   Outcome localFailure(LocalFailure failure, int error) const;
   std::string localReason(const Outcome& outcome) const;
   bool launch();
-  std::optional<std::vector<contract::Value>> accept(const Request& request,
-                                                     sd_bus_message* reply);
+  std::optional<std::vector<contract::Value>> accept(const Request& request, sd_bus_message* reply);
   void fail(const Request& request, std::string_view reason, std::int64_t code,
             std::string_view errorString = {});
 

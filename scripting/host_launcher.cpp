@@ -26,7 +26,9 @@ constexpr std::size_t kShownLines = 5;
 constexpr std::size_t kShownLineBytes = 300;
 
 // What the child writes, followed by errno, when the program cannot be run at all.
-constexpr char kExecFailed[] = "\x01" "exec failed: ";
+constexpr char kExecFailed[] =
+    "\x01"
+    "exec failed: ";
 
 // Runs in the forked child: only calls that are safe between fork and exec.
 [[noreturn]] void execDetached(const char* program, char* const argv[], int errorPipe) {

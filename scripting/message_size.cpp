@@ -62,7 +62,8 @@ std::optional<std::size_t> bodySize(const std::vector<contract::Value>& values, 
       size.align(8).extend(8);
     } else if (type == "as" || type == "ao") {
       std::vector<std::string> texts;
-      for (const auto& element : *contract::elementsOf(value)) texts.push_back(*contract::textOf(element));
+      for (const auto& element : *contract::elementsOf(value))
+        texts.push_back(*contract::textOf(element));
       size.texts(texts);
     } else {
       return std::nullopt;

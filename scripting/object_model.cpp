@@ -53,11 +53,11 @@ std::optional<std::int64_t> QorSerialPort::port() const {
 std::optional<std::string> QorGuestFile::readAtOffset(std::int64_t offset, QorWhence whence,
                                                       std::int64_t length, bool base64Encoding,
                                                       bool closing) const {
-  return invokeForResult(*channel_, path_, calls::kRead,
-                         {Value::int64(offset), Value::uint32(contract::code(whence)),
-                          Value::int64(length), Value::boolean(base64Encoding),
-                          Value::boolean(closing)},
-                         replyText);
+  return invokeForResult(
+      *channel_, path_, calls::kRead,
+      {Value::int64(offset), Value::uint32(contract::code(whence)), Value::int64(length),
+       Value::boolean(base64Encoding), Value::boolean(closing)},
+      replyText);
 }
 
 bool QorGuestFile::writeWithData(const std::string& data, std::int64_t offset, QorWhence whence,

@@ -17,7 +17,6 @@ namespace qor::scripting {
 
 class EventDelegate;
 
-
 // Every class is a reference to an object held by the host: each property read and each request
 // goes to the host, one D-Bus message each, and nothing is cached. A request that fails is told
 // to the application's delegate and yields an empty result (nullopt, or false for requests

@@ -42,7 +42,8 @@ std::optional<std::vector<QorSerialPort>> QorVirtualMachine::serialPorts() const
 }
 
 bool QorVirtualMachine::startSaving(bool saving, bool recovery) const {
-  return invoke(*channel_, path_, calls::kStart, {Value::boolean(saving), Value::boolean(recovery)});
+  return invoke(*channel_, path_, calls::kStart,
+                {Value::boolean(saving), Value::boolean(recovery)});
 }
 
 bool QorVirtualMachine::suspendSaving(bool saving) const {
@@ -68,10 +69,9 @@ bool QorVirtualMachine::duplicateWithProperties(const Record& properties) const 
 
 std::optional<QorGuestFile> QorVirtualMachine::openFileAt(const std::string& path, QorOpenMode mode,
                                                           bool updating) const {
-  const auto file =
-      invokeForObject(*channel_, path_, calls::kOpenFile,
-                      {Value::string(path), Value::uint32(contract::code(mode)),
-                       Value::boolean(updating)});
+  const auto file = invokeForObject(
+      *channel_, path_, calls::kOpenFile,
+      {Value::string(path), Value::uint32(contract::code(mode)), Value::boolean(updating)});
   if (!file) return std::nullopt;
   return QorGuestFile(*channel_, *file);
 }

@@ -23,8 +23,12 @@ bool isDottedName(std::string_view name, bool allowDash) {
   return !atStart && elements >= 2;
 }
 
-bool isWellKnownBusName(std::string_view name) { return isDottedName(name, true); }
+bool isWellKnownBusName(std::string_view name) {
+  return isDottedName(name, true);
+}
 
-bool isErrorName(std::string_view name) { return isDottedName(name, false); }
+bool isErrorName(std::string_view name) {
+  return isDottedName(name, false);
+}
 
 }  // namespace qor::support

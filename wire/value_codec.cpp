@@ -245,5 +245,4 @@ int appendValue(sd_bus_message* m, const Value& v) {
   return sd_bus_message_close_container(m);
 }
 
-
 }  // namespace qor::wire

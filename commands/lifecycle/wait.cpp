@@ -1,5 +1,5 @@
-#include <csignal>
 #include <unistd.h>
+#include <csignal>
 
 #include <algorithm>
 #include <array>
@@ -43,8 +43,7 @@ QorWaitCondition conditionNamed(std::string_view name) {
 }
 
 std::string timeoutMessage(std::string_view condition, std::int64_t seconds) {
-  const std::string span =
-      std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+  const std::string span = std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
   if (condition == "agent") {
     return "The guest agent of the virtual machine did not answer within " + span + ".";
   }
@@ -87,7 +86,8 @@ class Wait final : public MachineCommand {
       if (*holds) return kExitSuccess;
       const Clock::time_point answered = Clock::now();
       if (limited && answered >= deadline) {
-        cli::standardErrorStream().write("Error: " + timeoutMessage(conditionName_, timeoutSeconds_));
+        cli::standardErrorStream().write("Error: " +
+                                         timeoutMessage(conditionName_, timeoutSeconds_));
         return kTimedOut;
       }
       Clock::time_point next = asked + kLeastRequestSpacing;

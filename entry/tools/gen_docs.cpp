@@ -7,9 +7,9 @@
 #include <fstream>
 #include <string>
 
-#include "entry/command_tree.h"
 #include "cli/completion.h"
 #include "cli/manpage.h"
+#include "entry/command_tree.h"
 #include "version.h"
 
 namespace {

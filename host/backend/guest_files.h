@@ -17,8 +17,7 @@ class GuestFiles {
   virtual void open(MachineKey key, OpenFileArgs args, Completion<GuestHandle> done) = 0;
   virtual void read(MachineKey key, GuestHandle file, ReadArgs args,
                     Completion<std::string> done) = 0;
-  virtual void write(MachineKey key, GuestHandle file, WriteArgs args,
-                     Completion<Done> done) = 0;
+  virtual void write(MachineKey key, GuestHandle file, WriteArgs args, Completion<Done> done) = 0;
   virtual void close(MachineKey key, GuestHandle file, Completion<Done> done) = 0;
   // The client that opened the file has left the bus: close it. Nothing to answer; a handle
   // already gone is no error.

@@ -4,17 +4,16 @@
 #include <cstdint>
 #include <limits>
 
-
 namespace qor::host {
 namespace {
 
-using contract::Value;
-using contract::RecordBuilder;
+using contract::dictionaryOf;
+using contract::elementsOf;
 using contract::isBasicSignature;
 using contract::isValidObjectPath;
-using contract::elementsOf;
-using contract::dictionaryOf;
+using contract::RecordBuilder;
 using contract::textOf;
+using contract::Value;
 
 using Outcome = Result<Value>;
 
@@ -190,13 +189,11 @@ Json toJson(const contract::Value& v) {
   }
   if (const auto* s = std::get_if<std::string>(&v.data)) return *s;
   const auto& children = std::get<std::vector<Value>>(v.data);
-  if (v.type() == 'v')
-    return children.empty() ? Json(nullptr) : toJson(children[0]);
+  if (v.type() == 'v') return children.empty() ? Json(nullptr) : toJson(children[0]);
   if (v.signature.rfind("a{", 0) == 0) {
     const bool textKeys = v.signature.size() > 2 &&
                           std::string_view("sog").find(v.signature[2]) != std::string_view::npos;
-    Json out =
-        textKeys ? Json::object() : Json::array();
+    Json out = textKeys ? Json::object() : Json::array();
     for (const auto& entry : children) {
       const auto* kv = std::get_if<std::vector<Value>>(&entry.data);
       if (!kv || kv->size() != 2) continue;

@@ -14,7 +14,8 @@ contract::Value processRecord(const ProcessState& state) {
     record.add(std::string(keys::kOutputData), Value::string(state.output));
     record.add(std::string(keys::kErrorData), Value::string(state.error));
     // A missing key means the stream is whole.
-    if (state.outputTruncated) record.add(std::string(keys::kOutputTruncated), Value::boolean(true));
+    if (state.outputTruncated)
+      record.add(std::string(keys::kOutputTruncated), Value::boolean(true));
     if (state.errorTruncated) record.add(std::string(keys::kErrorTruncated), Value::boolean(true));
   }
   return std::move(record).build();

@@ -3,10 +3,10 @@
 namespace qor::host {
 namespace {
 
-using contract::Value;
 using contract::dictionaryOf;
 using contract::elementsOf;
 using contract::textOf;
+using contract::Value;
 
 Failure badRecord() {
   return invalidArgs(

@@ -109,7 +109,8 @@ std::pair<std::string_view, bool> Dispatcher::answerType(const Request& request)
   const ParsedPath parsed = router_.parse(request.path);
   const std::string* name = request.args.size() > 1 ? contract::textOf(request.args[1]) : nullptr;
   if (request.member == "Get" && request.signature == "ss" && name) {
-    const auto* p = parsed.route ? contract::findProperty(parsed.route->objectClass, *name) : nullptr;
+    const auto* p =
+        parsed.route ? contract::findProperty(parsed.route->objectClass, *name) : nullptr;
     return {p ? p->type : std::string_view(), true};
   }
   const auto* m = parsed.route ? findMethod(*parsed.route, request.member) : nullptr;

@@ -39,8 +39,7 @@ class Dispatcher {
   std::pair<std::string_view, bool> answerType(const Request& request) const;
 
  private:
-  void dispatch(const Route& route, Target target, const Request& request,
-                Completion<Values> done);
+  void dispatch(const Route& route, Target target, const Request& request, Completion<Values> done);
 
   Backends backends_;
   Router router_;

@@ -50,7 +50,8 @@ Result<Values> serveProperties(Context& context, const Route& route, const Targe
     contract::RecordBuilder all;
     for (const auto& row : route.properties) {
       auto value = row.get(context, target);
-      if (auto* v = std::get_if<Value>(&value)) all.add(std::string(row.declared->name), std::move(*v));
+      if (auto* v = std::get_if<Value>(&value))
+        all.add(std::string(row.declared->name), std::move(*v));
     }
     return Values{std::move(all).build()};
   }

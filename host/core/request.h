@@ -38,9 +38,7 @@ struct Reply {
   static Reply named(std::string name, std::string message) {
     return {{}, Error{std::move(name), std::move(message)}};
   }
-  static Reply failure(const Failure& f) {
-    return named(std::string(f.errorName()), f.message);
-  }
+  static Reply failure(const Failure& f) { return named(std::string(f.errorName()), f.message); }
   static Reply from(Result<Values> outcome) {
     if (const auto* f = std::get_if<Failure>(&outcome)) return failure(*f);
     return of(std::get<Values>(std::move(outcome)));

@@ -50,7 +50,7 @@ struct Match {
   enum class Kind { none, prefix, whole } kind = Kind::none;
   Captures captures;
   bool namesMachine = false;
-  std::string_view next;  // the token that comes next, for a prefix
+  std::string_view next;    // the token that comes next, for a prefix
   bool inSelector = false;  // the path stops between a {vm}'s selector and its text
 };
 
@@ -237,7 +237,8 @@ Result<std::vector<std::string>> Router::children(Context& context, const Parsed
     listedRead = true;
     auto& machines = *context.backends.machines;
     for (const auto key : machines.list()) {
-      if (auto m = machines.info(key)) listed.push_back(machinePath(context, *m).substr(root.size() + 1));
+      if (auto m = machines.info(key))
+        listed.push_back(machinePath(context, *m).substr(root.size() + 1));
     }
   };
   for (const auto& route : routes_) {
@@ -247,8 +248,8 @@ Result<std::vector<std::string>> Router::children(Context& context, const Parsed
       addOnce(out, std::string(contract::path_elements::kById));
       addOnce(out, std::string(contract::path_elements::kByName));
       listMachines();
-      const std::string byKey = std::string(contract::path_elements::kMachines) + "/" +
-                                std::string(kByKey) + "/";
+      const std::string byKey =
+          std::string(contract::path_elements::kMachines) + "/" + std::string(kByKey) + "/";
       if (std::any_of(listed.begin(), listed.end(),
                       [&](const std::string& p) { return p.rfind(byKey, 0) == 0; })) {
         addOnce(out, std::string(kByKey));

@@ -14,9 +14,9 @@ namespace qor::host {
 struct ParsedPath {
   enum class Kind { none, node, object };
   Kind kind = Kind::none;
-  const Route* route = nullptr;  // of the object
-  Captures captures;             // as far as the path goes
-  bool namesMachine = false;     // a whole {vm} is in the path
+  const Route* route = nullptr;    // of the object
+  Captures captures;               // as far as the path goes
+  bool namesMachine = false;       // a whole {vm} is in the path
   std::vector<std::string> parts;  // the elements below the root
   std::string aboveRoot;           // for a node above the root: the root's next element
 };

@@ -98,7 +98,8 @@ Reply Diagnostics::replyWithValue(const Request& request, const Json& json) {
   }
   auto value = valueFromJson(json, type);
   if (const auto* f = failureOf(value)) {
-    return Reply::failure(failed("The fault's value is no " + std::string(type) + ": " + f->message));
+    return Reply::failure(
+        failed("The fault's value is no " + std::string(type) + ": " + f->message));
   }
   Value answer = std::get<Value>(std::move(value));
   return Reply::of({get ? Value::variant(std::move(answer)) : std::move(answer)});

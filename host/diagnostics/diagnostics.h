@@ -18,8 +18,7 @@ namespace qor::host {
 class Diagnostics {
  public:
   // `releaseName` gives up the host's bus name (a fault's "release-name").
-  Diagnostics(Dispatcher& dispatcher, std::vector<Fault> faults,
-              std::function<void()> releaseName);
+  Diagnostics(Dispatcher& dispatcher, std::vector<Fault> faults, std::function<void()> releaseName);
 
   Result<Done> openLog(const std::filesystem::path& file) { return log_.open(file); }
   // Written first for every request, readable or not.

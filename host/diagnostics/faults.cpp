@@ -37,7 +37,8 @@ Result<Done> parseOne(const Json& json, Fault& f) {
   if (json.contains("times")) f.times = count(json["times"]);
   if (json.contains("error")) {
     f.error = json["error"].get<std::string>();
-    if (!support::isErrorName(*f.error)) return bad("error: '" + *f.error + "' is no D-Bus error name");
+    if (!support::isErrorName(*f.error))
+      return bad("error: '" + *f.error + "' is no D-Bus error name");
   }
   if (json.contains("message")) f.message = json["message"].get<std::string>();
   if (json.contains("reply")) {
@@ -93,7 +94,8 @@ const Fault* FaultTable::match(const RequestFacts& facts) {
     const Fault& f = faults_[i];
     if (f.member != facts.member) continue;
     if (f.path && *f.path != facts.path) continue;
-    if (f.machine && (!facts.machineId || !support::canonicallyEqual(*f.machine, *facts.machineId))) continue;
+    if (f.machine && (!facts.machineId || !support::canonicallyEqual(*f.machine, *facts.machineId)))
+      continue;
     const std::uint64_t n = ++seen_[i];
     if (n <= f.after) continue;
     if (f.times && n - f.after > *f.times) continue;

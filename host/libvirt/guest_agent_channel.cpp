@@ -30,7 +30,8 @@ Result<nlohmann::json> AgentChannel::call(const std::string& domainUuid, const c
 Result<bool> AgentChannel::ping(const std::string& domainUuid) {
   // Short: a guest still booting is asked again soon, and the wait is the client's to bound.
   constexpr int kPingTimeoutSeconds = 1;
-  const auto reply = transport_.command(domainUuid, {{"execute", "guest-ping"}}, kPingTimeoutSeconds);
+  const auto reply =
+      transport_.command(domainUuid, {{"execute", "guest-ping"}}, kPingTimeoutSeconds);
   const Failure* failure = failureOf(reply);
   if (!failure) return true;
   if (classifyAgentFailure(failure->message) == AgentFault::notConfigured) {

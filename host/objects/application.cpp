@@ -9,17 +9,23 @@
 namespace qor::host::objects {
 namespace {
 
-using contract::Value;
 using contract::ObjectClass;
+using contract::Value;
 namespace p = contract::properties;
 namespace m = contract::methods;
 
 constexpr std::string_view kName = "Qor";
 
-Result<Value> name(Context&, const Target&) { return Value::string(std::string(kName)); }
-Result<Value> version(Context&, const Target&) { return Value::string(std::string(qor::kVersion)); }
+Result<Value> name(Context&, const Target&) {
+  return Value::string(std::string(kName));
+}
+Result<Value> version(Context&, const Target&) {
+  return Value::string(std::string(qor::kVersion));
+}
 // It runs hidden.
-Result<Value> frontmost(Context&, const Target&) { return Value::boolean(false); }
+Result<Value> frontmost(Context&, const Target&) {
+  return Value::boolean(false);
+}
 
 Result<Value> machines(Context& c, const Target&) {
   std::vector<std::string> paths;
@@ -53,10 +59,12 @@ void setAutoTerminate(Context& c, const Target&, const Request& request, Complet
   done(Values{});
 }
 
-Result<Target> find(Context&, const Captures&, const std::string&, Target t) { return t; }
+Result<Target> find(Context&, const Captures&, const std::string&, Target t) {
+  return t;
+}
 
 constexpr PropertyRow kProperties[] = {
-    {&p::kApplicationName, name},   {&p::kFrontmost, frontmost}, {&p::kVersion, version},
+    {&p::kApplicationName, name},     {&p::kFrontmost, frontmost},   {&p::kVersion, version},
     {&p::kVirtualMachines, machines}, {&p::kUsbDevices, usbDevices}, {&p::kWindows, windows},
 };
 constexpr MethodRow kMethods[] = {

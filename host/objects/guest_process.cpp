@@ -42,7 +42,7 @@ constexpr MethodRow kMethods[] = {
 
 }  // namespace
 
-const Route kGuestProcess{"vm/{vm}/process/{n}", ObjectClass::guestProcess, find, {}, kMethods,
-                          elements};
+const Route kGuestProcess{
+    "vm/{vm}/process/{n}", ObjectClass::guestProcess, find, {}, kMethods, elements};
 
 }  // namespace qor::host::objects

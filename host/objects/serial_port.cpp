@@ -50,7 +50,7 @@ constexpr PropertyRow kProperties[] = {
 
 }  // namespace
 
-const Route kSerialPort{"vm/{vm}/serial/{n}", ObjectClass::serialPort, find, kProperties, {},
-                        elements};
+const Route kSerialPort{
+    "vm/{vm}/serial/{n}", ObjectClass::serialPort, find, kProperties, {}, elements};
 
 }  // namespace qor::host::objects

@@ -33,8 +33,8 @@ Result<Value> productId(Context&, const Target& t) {
 // The argument must name a machine that exists now.
 void connect(Context& c, const Target& t, const Request& r, Completion<Values> done) {
   const ParsedPath parsed = c.router.parse(*contract::textOf(r.args[0]));
-  const bool machinePath =
-      parsed.kind == ParsedPath::Kind::object && parsed.route->objectClass == ObjectClass::virtualMachine;
+  const bool machinePath = parsed.kind == ParsedPath::Kind::object &&
+                           parsed.route->objectClass == ObjectClass::virtualMachine;
   if (!machinePath) {
     done(parsed.kind == ParsedPath::Kind::none
              ? missingObject("The virtual machine does not exist.")
@@ -69,7 +69,7 @@ std::vector<std::uint64_t> elements(Context& c, const Target&, const std::string
 }
 
 constexpr PropertyRow kProperties[] = {
-    {&p::kDeviceId, id},       {&p::kDeviceName, name},       {&p::kManufacturerName, manufacturer},
+    {&p::kDeviceId, id},         {&p::kDeviceName, name},   {&p::kManufacturerName, manufacturer},
     {&p::kProductName, product}, {&p::kVendorId, vendorId}, {&p::kProductId, productId},
 };
 constexpr MethodRow kMethods[] = {

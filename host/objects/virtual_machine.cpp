@@ -45,7 +45,9 @@ Result<Value> serialPorts(Context& c, const Target& t) {
   return Value::objectPathArray(paths);
 }
 
-bool flag(const Request& r, std::size_t i) { return *contract::booleanOf(r.args[i]); }
+bool flag(const Request& r, std::size_t i) {
+  return *contract::booleanOf(r.args[i]);
+}
 
 void start(Context& c, const Target& t, const Request& r, Completion<Values> done) {
   c.backends.machines->start(t.key(), flag(r, 0), flag(r, 1), replyingNothing(std::move(done)));
@@ -61,8 +63,7 @@ void stop(Context& c, const Target& t, const Request& r, Completion<Values> done
   if (method != contract::code(QorStopMethod::force) &&
       method != contract::code(QorStopMethod::kill) &&
       method != contract::code(QorStopMethod::request)) {
-    done(invalidArgs(
-        "The stop method must be 'FoRc' (force), 'KiLl' (kill) or 'ReQu' (request)."));
+    done(invalidArgs("The stop method must be 'FoRc' (force), 'KiLl' (kill) or 'ReQu' (request)."));
     return;
   }
   c.backends.machines->stop(t.key(), method, replyingNothing(std::move(done)));
@@ -88,8 +89,8 @@ Completion<GuestHandle> claiming(Context& c, const Target& t, const Request& r,
                                  HandleOwners::Kind kind, ObjectClass objectClass,
                                  Completion<Values> done) {
   return replying<GuestHandle>(
-      std::move(done), [&c, machine = c.router.machinePath(c, *t.machine), sender = r.sender,
-                        kind, objectClass](GuestHandle handle) {
+      std::move(done), [&c, machine = c.router.machinePath(c, *t.machine), sender = r.sender, kind,
+                        objectClass](GuestHandle handle) {
         c.handles.claim(kind, handle, sender);
         return Values{Value::objectPath(c.router.pathOf(objectClass, machine, handle))};
       });
@@ -101,9 +102,9 @@ void openFile(Context& c, const Target& t, const Request& r, Completion<Values> 
     return;
   }
   OpenFileArgs args{*contract::textOf(r.args[0]), *contract::uint32Of(r.args[1]), flag(r, 2)};
-  c.backends.files->open(t.key(), std::move(args),
-                         claiming(c, t, r, HandleOwners::Kind::file,
-                                               ObjectClass::guestFile, std::move(done)));
+  c.backends.files->open(
+      t.key(), std::move(args),
+      claiming(c, t, r, HandleOwners::Kind::file, ObjectClass::guestFile, std::move(done)));
 }
 
 void execute(Context& c, const Target& t, const Request& r, Completion<Values> done) {
@@ -118,9 +119,9 @@ void execute(Context& c, const Target& t, const Request& r, Completion<Values> d
   args.input = *contract::textOf(r.args[3]);
   args.base64 = flag(r, 4);
   args.capture = flag(r, 5);
-  c.backends.processes->execute(t.key(), std::move(args),
-                                claiming(c, t, r, HandleOwners::Kind::process,
-                                                      ObjectClass::guestProcess, std::move(done)));
+  c.backends.processes->execute(
+      t.key(), std::move(args),
+      claiming(c, t, r, HandleOwners::Kind::process, ObjectClass::guestProcess, std::move(done)));
 }
 
 void queryIp(Context& c, const Target& t, const Request&, Completion<Values> done) {
@@ -159,16 +160,18 @@ void waitFor(Context& c, const Target& t, const Request& r, Completion<Values> d
 }
 
 // The router has found the machine already.
-Result<Target> find(Context&, const Captures&, const std::string&, Target t) { return t; }
+Result<Target> find(Context&, const Captures&, const std::string&, Target t) {
+  return t;
+}
 
 constexpr PropertyRow kProperties[] = {
-    {&p::kMachineId, id},         {&p::kMachineName, name},       {&p::kBackend, backend},
-    {&p::kStatus, status},        {&p::kSerialPorts, serialPorts},
+    {&p::kMachineId, id},  {&p::kMachineName, name},        {&p::kBackend, backend},
+    {&p::kStatus, status}, {&p::kSerialPorts, serialPorts},
 };
 constexpr MethodRow kMethods[] = {
-    {&m::kStart, start},         {&m::kSuspend, suspend},   {&m::kStop, stop},
-    {&m::kDelete, remove},       {&m::kDuplicate, duplicate}, {&m::kOpenFile, openFile},
-    {&m::kExecute, execute},     {&m::kQueryIp, queryIp},   {&m::kWaitFor, waitFor},
+    {&m::kStart, start},     {&m::kSuspend, suspend},     {&m::kStop, stop},
+    {&m::kDelete, remove},   {&m::kDuplicate, duplicate}, {&m::kOpenFile, openFile},
+    {&m::kExecute, execute}, {&m::kQueryIp, queryIp},     {&m::kWaitFor, waitFor},
 };
 
 }  // namespace

@@ -17,7 +17,9 @@ Result<Value> name(Context&, const Target& t) {
 Result<Value> index(Context&, const Target& t) {
   return Value::int64(static_cast<std::int64_t>(t.index) + 1);
 }
-Result<Value> visible(Context&, const Target& t) { return Value::boolean(t.window->visible); }
+Result<Value> visible(Context&, const Target& t) {
+  return Value::boolean(t.window->visible);
+}
 
 Result<Done> setIndex(Context& c, const Target& t, const Value& v) {
   const auto index = *contract::signedOf(v);
@@ -46,7 +48,8 @@ void close(Context& c, const Target& t, const Request& r, Completion<Values> don
 }
 
 Result<Target> find(Context& c, const Captures&, const std::string&, Target t) {
-  const auto windows = c.backends.windows ? c.backends.windows->windows() : std::vector<WindowInfo>();
+  const auto windows =
+      c.backends.windows ? c.backends.windows->windows() : std::vector<WindowInfo>();
   for (std::size_t i = 0; i < windows.size(); ++i) {
     if (windows[i].key == t.element) {
       t.index = i;

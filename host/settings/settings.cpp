@@ -44,9 +44,8 @@ std::filesystem::path defaultWorldPath(const Environment& environment) {
   return state / "qor-sim" / "world.json";
 }
 
-Result<Settings> parseSettings(const std::vector<std::string>& args,
-                                                  const Environment& environment,
-                                                  const HostConf& conf) {
+Result<Settings> parseSettings(const std::vector<std::string>& args, const Environment& environment,
+                               const HostConf& conf) {
   Settings s;
   std::optional<std::string> world = environment("QOR_SIM_WORLD");
   std::optional<std::string> log = environment("QOR_SIM_LOG");
@@ -87,7 +86,8 @@ Result<Settings> parseSettings(const std::vector<std::string>& args,
   if (connect && !connect->empty()) s.connect = *connect;
   s.busName = busName && !busName->empty() ? *busName
                                            : bundleBusName(args.empty() ? std::string() : args[0]);
-  if (!support::isWellKnownBusName(s.busName)) return invalidArgs("'" + s.busName + "' is not a valid bus name");
+  if (!support::isWellKnownBusName(s.busName))
+    return invalidArgs("'" + s.busName + "' is not a valid bus name");
   if (idle && !idle->empty()) {
     auto seconds = parseSeconds(*idle);
     if (!seconds) return invalidArgs("the idle timeout must be a number of seconds");

@@ -18,7 +18,7 @@ inline constexpr const char* kDefaultBackend = "simulated";
 
 struct Settings {
   std::string backend = kDefaultBackend;  // where the machines live; main knows the names
-  std::optional<std::string> connect;      // the libvirt URI; nullopt: libvirt's default
+  std::optional<std::string> connect;     // the libvirt URI; nullopt: libvirt's default
   bool hidden = false;  // accepted and only recorded: the simulated host shows no windows
   std::filesystem::path world;
   std::optional<std::filesystem::path> log;
@@ -33,16 +33,14 @@ using Environment = std::function<std::optional<std::string>(const char* name)>;
 // QOR_SIM_IDLE_TIMEOUT), which wins over the defaults. Answers a usage error message on bad
 // options.
 // `conf` (the user's host.conf) fills in what the options leave out.
-Result<Settings> parseSettings(const std::vector<std::string>& args,
-                                                  const Environment& environment,
-                                                  const HostConf& conf = {});
+Result<Settings> parseSettings(const std::vector<std::string>& args, const Environment& environment,
+                               const HostConf& conf = {});
 
 // $XDG_STATE_HOME/qor-sim/world.json, else ~/.local/state/qor-sim/world.json.
 std::filesystem::path defaultWorldPath(const Environment& environment);
 
 // CFBundleIdentifier of an Info.plist, when it is readable and a valid bus name.
 std::optional<std::string> bundleIdentifier(const std::filesystem::path& infoPlist);
-
 
 inline constexpr const char* kUsage =
     "usage: qor-host [--backend simulated|libvirt] [--connect URI] [--hidden] [--world FILE] "

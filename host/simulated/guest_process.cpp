@@ -55,8 +55,8 @@ std::vector<std::string> programEnvironment(const std::vector<std::string>& give
 }
 
 Result<std::string> locateProgram(const std::string& program,
-                                                   const std::vector<std::string>& environment,
-                                                   const std::filesystem::path& root) {
+                                  const std::vector<std::string>& environment,
+                                  const std::filesystem::path& root) {
   if (program.empty()) return invalidArgs("No program was given.");
   if (program.front() == '/') return program;
   if (program.find('/') != std::string::npos) {

@@ -68,8 +68,8 @@ std::vector<std::string> programEnvironment(const std::vector<std::string>& give
 // a relative path with "/" lies inside the guest root, an absolute one is used as it is (the
 // simulated guest shares the host's programs).
 Result<std::string> locateProgram(const std::string& program,
-                                                   const std::vector<std::string>& environment,
-                                                   const std::filesystem::path& root);
+                                  const std::vector<std::string>& environment,
+                                  const std::filesystem::path& root);
 
 // A guest process of the host: a real program, or a scripted sequence of GetResult records.
 struct GuestProcess {

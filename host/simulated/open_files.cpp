@@ -20,7 +20,7 @@ using contract::QorOpenMode;
 using contract::QorWhence;
 
 Result<std::int64_t> startPosition(const OpenGuestFile& file, std::int64_t offset,
-                                                    std::uint32_t whence) {
+                                   std::uint32_t whence) {
   if (whence != code(QorWhence::current)) {
     return invalidArgs("The only origin of an offset is the current position ('CuRr').");
   }
@@ -90,8 +90,8 @@ std::vector<GuestHandle> OpenFiles::numbersOf(MachineKey machineKey) const {
   return out;
 }
 
-Result<std::string> OpenFiles::read(OpenGuestFile& file, std::int64_t offset,
-                                    std::uint32_t whence, std::int64_t length, bool base64) {
+Result<std::string> OpenFiles::read(OpenGuestFile& file, std::int64_t offset, std::uint32_t whence,
+                                    std::int64_t length, bool base64) {
   if (!file.readable) return invalidState("The file is not open for reading.");
   if (length < 0 || length > kMaxReadLength) {
     return invalidArgs("The length must be between 0 and " + std::to_string(kMaxReadLength) +

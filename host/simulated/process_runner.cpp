@@ -20,7 +20,7 @@ constexpr std::size_t kReadBlock = 64 * 1024;
 struct Stream {
   UniqueFd fd;
   sd_event_source* source = nullptr;
-  std::string data;  // output collected, or input still to write
+  std::string data;        // output collected, or input still to write
   bool truncated = false;  // output was dropped past the capture limit
 
   void close() {

@@ -18,8 +18,7 @@ class SimulatedFiles : public GuestFiles {
 
   std::vector<GuestHandle> files(MachineKey key) override;
   void open(MachineKey key, OpenFileArgs args, Completion<GuestHandle> done) override;
-  void read(MachineKey key, GuestHandle file, ReadArgs args,
-            Completion<std::string> done) override;
+  void read(MachineKey key, GuestHandle file, ReadArgs args, Completion<std::string> done) override;
   void write(MachineKey key, GuestHandle file, WriteArgs args, Completion<Done> done) override;
   void close(MachineKey key, GuestHandle file, Completion<Done> done) override;
   void releaseFile(GuestHandle file) override { files_.close(file); }

@@ -35,8 +35,7 @@ class SimulatedMachines : public Machines, public SerialPorts {
   void suspend(MachineKey key, bool saving, Completion<Done> done) override;
   void stop(MachineKey key, std::uint32_t method, Completion<Done> done) override;
   void remove(MachineKey key, Completion<Done> done) override;
-  void duplicate(MachineKey key, std::optional<std::string> name,
-                 Completion<Done> done) override;
+  void duplicate(MachineKey key, std::optional<std::string> name, Completion<Done> done) override;
 
   std::optional<std::vector<SerialPortInfo>> serialPorts(MachineKey key) override;
 

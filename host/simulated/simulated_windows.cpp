@@ -22,11 +22,11 @@ std::vector<WindowInfo> SimulatedWindows::windows() {
 
 std::vector<Window>::iterator SimulatedWindows::find(std::uint64_t key) {
   auto& windows = shared_.world.windows;
-  return std::find_if(windows.begin(), windows.end(), [key](const Window& w) { return w.key == key; });
+  return std::find_if(windows.begin(), windows.end(),
+                      [key](const Window& w) { return w.key == key; });
 }
 
-void SimulatedWindows::close(std::uint64_t key, std::uint32_t, std::string,
-                             Completion<Done> done) {
+void SimulatedWindows::close(std::uint64_t key, std::uint32_t, std::string, Completion<Done> done) {
   auto it = find(key);
   if (it == shared_.world.windows.end()) return done(windowGone());
   shared_.world.windows.erase(it);

@@ -12,7 +12,8 @@ const World::Index& World::index() const {
     index_.byUuid.clear();
     index_.byName.clear();
     for (std::size_t i = 0; i < machines.size(); ++i) {
-      if (machines[i].id) index_.byId.emplace(support::canonicalText(*machines[i].id), i);  // first wins
+      if (machines[i].id)
+        index_.byId.emplace(support::canonicalText(*machines[i].id), i);  // first wins
       if (machines[i].id && support::isUuid(*machines[i].id)) {
         index_.byUuid.emplace(support::uuidKey(*machines[i].id), i);
       }
@@ -25,7 +26,8 @@ const World::Index& World::index() const {
 
 const Machine* World::machineById(std::string_view id) const {
   const auto& byId = index().byId;
-  if (auto it = byId.find(support::canonicalText(id)); it != byId.end()) return &machines[it->second];
+  if (auto it = byId.find(support::canonicalText(id)); it != byId.end())
+    return &machines[it->second];
   // A UUID is found whatever the case of its letters; other ids are compared exactly.
   if (!support::isUuid(id)) return nullptr;
   const auto& byUuid = index().byUuid;

@@ -42,8 +42,8 @@ TEST_F(ExecTest, RunsAProgramInTheGuestAndEndsWithItsCode) {
 
 TEST_F(ExecTest, SendsProgramArgumentsEnvironmentAndInputAsGiven) {
   realGuest();
-  const auto result = run({"exec", "guest", "--env", "A=1", "--env", "EMPTY=", "--cmd",
-                           "/bin/echo", "-n", "--input", "--hide", "two words"});
+  const auto result = run({"exec", "guest", "--env", "A=1", "--env", "EMPTY=", "--cmd", "/bin/echo",
+                           "-n", "--input", "--hide", "two words"});
   EXPECT_EQ(result.out, "--input --hide two words");  // echo took -n as its own option
   EXPECT_EQ(result.status, 0);
   const auto execute = processRequests("Execute");
@@ -284,7 +284,9 @@ TEST_F(ExecTest, NoProgramOrAnEmptyOneSendsNothing) {
 TEST_F(ExecTest, WordsThatAreNotUtf8AndNamelessVariablesSendNothing) {
   realGuest();
   const std::vector<std::vector<std::string>> commandLines = {
-      {"exec", "guest", "--cmd", "printf", "a\xff" "b"},
+      {"exec", "guest", "--cmd", "printf",
+       "a\xff"
+       "b"},
       {"exec", "guest", "--cmd", "/bin/ech\xc3"},
       {"exec", "guest", "--env", "V=\x80", "--cmd", "env"},
       {"exec", "guest", "--env", "A", "--cmd", "env"},

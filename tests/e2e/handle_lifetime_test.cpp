@@ -105,8 +105,8 @@ TEST_F(HandleLifetimeTest, AnInterruptedPullLeavesNoFileOpenInTheHost) {
   }
   ASSERT_FALSE(path.empty());
   const auto read = runProgram(
-      {"/usr/bin/dbus-send", "--bus=" + busAddress(), "--print-reply", std::string("--dest=") +
-       QOR_BUS_NAME, path, "org.qor.Scripting1.GuestFile.Close"},
+      {"/usr/bin/dbus-send", "--bus=" + busAddress(), "--print-reply",
+       std::string("--dest=") + QOR_BUS_NAME, path, "org.qor.Scripting1.GuestFile.Close"},
       childEnvironment(), "", 10);
   EXPECT_THAT(read.err, HasSubstr("org.freedesktop.DBus.Error.UnknownObject"));
 }
@@ -125,9 +125,9 @@ TEST_F(HandleLifetimeTest, AResultIsAskedForAtTheHostsPace) {
 }
 
 TEST_F(HandleLifetimeTest, AnUnknownBackendIsACommandLineError) {
-  const auto result = runProgram(
-      {(bundle() / "Contents" / "MacOS" / "qor-host").string(), "--backend", "xen"},
-      childEnvironment(), "", 10);
+  const auto result =
+      runProgram({(bundle() / "Contents" / "MacOS" / "qor-host").string(), "--backend", "xen"},
+                 childEnvironment(), "", 10);
   EXPECT_EQ(result.status, 64);
   EXPECT_THAT(result.err, HasSubstr("unknown backend 'xen' (known: simulated, libvirt)"));
   EXPECT_THAT(result.err, HasSubstr("usage: qor-host [--backend simulated|libvirt]"));

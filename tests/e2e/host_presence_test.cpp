@@ -7,9 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
-#include <algorithm>
 #include <thread>
 
 #include "tests/e2e/harness.h"

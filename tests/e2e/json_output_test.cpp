@@ -47,9 +47,10 @@ TEST_F(JsonOutputTest, EmptyListsAreEmptyArrays) {
   setWorld({{"machines", json::array({vm("11111111-1111-4111-8111-111111111111", "bare")})},
             {"usbDevices", json::array()}});
   EXPECT_EQ(run({"usb", "list", "--format", "json"}).out, "[]\n");
-  EXPECT_EQ(run({"list", "--format", "json"}).out,
-            R"([{"id": "11111111-1111-4111-8111-111111111111", "name": "bare", "status": "started"}])"
-            "\n");
+  EXPECT_EQ(
+      run({"list", "--format", "json"}).out,
+      R"([{"id": "11111111-1111-4111-8111-111111111111", "name": "bare", "status": "started"}])"
+      "\n");
 }
 
 TEST_F(JsonOutputTest, NoMachinesIsAnEmptyArray) {
@@ -72,15 +73,16 @@ TEST_F(JsonOutputTest, TextIsEscapedAsJsonRequires) {
     machine["ipAddresses"] = {awkward[i]};
     machines.push_back(machine);
   }
-  setWorld({{"machines", machines},
-            {"usbDevices",
-             {{{"id", 3}, {"name", awkward[0]}, {"vendorId", 1}, {"productId", 65535}}}}});
+  setWorld(
+      {{"machines", machines},
+       {"usbDevices", {{{"id", 3}, {"name", awkward[0]}, {"vendorId", 1}, {"productId", 65535}}}}});
 
   const auto list = run({"list", "--format", "json"});
   ASSERT_EQ(list.status, 0) << list.err;
   EXPECT_THAT(list.out, HasSubstr(R"("name": "quote \" and backslash \\ here")"));
-  EXPECT_THAT(list.out,
-              HasSubstr(R"("name": "tab\there, newline\nthere, bell\u0007, escape\u001b, delete\u007f")"));
+  EXPECT_THAT(
+      list.out,
+      HasSubstr(R"("name": "tab\there, newline\nthere, bell\u0007, escape\u001b, delete\u007f")"));
   EXPECT_THAT(list.out, HasSubstr("\"name\": \"Ünïcode ✓ 日本語 🚀\""));
   EXPECT_EQ(list.out.find('\n'), list.out.size() - 1);  // one line
   const json parsed = json::parse(list.out);
@@ -102,8 +104,8 @@ TEST_F(JsonOutputTest, TextIsEscapedAsJsonRequires) {
 // of the table. Each fault acts alike on both runs, so the reports must be the same.
 TEST_F(JsonOutputTest, AFailureLeavesStandardOutputEmpty) {
   const std::string windows = "9A7C4E21-3D5B-4F68-8E12-6B0D3C9F2A02";
-  setWorld({{"machines", {vm("5D3E2A1C-7B4F-4E8A-9C61-2F0B8D4A1E01", "Debian"),
-                          vm(windows, "Windows 11")}},
+  setWorld({{"machines",
+             {vm("5D3E2A1C-7B4F-4E8A-9C61-2F0B8D4A1E01", "Debian"), vm(windows, "Windows 11")}},
             {"usbDevices",
              {{{"id", 4}, {"name", "Keyboard"}, {"vendorId", 1452}, {"productId", 591}},
               {{"id", 5}, {"name", "Mouse"}, {"vendorId", 1452}, {"productId", 592}}}},
@@ -113,11 +115,11 @@ TEST_F(JsonOutputTest, AFailureLeavesStandardOutputEmpty) {
               {{"member", "QueryIp"}, {"machine", windows}, {"message", "No agent."}},
               {{"member", "Get.ProductId"}, {"path", "/org/qor/Scripting1/usb/1"}}}}});
   const std::vector<std::vector<std::string>> cases = {
-      {"list"},                       // the second machine's name fails: never half a list
-      {"status", "Windows 11"},       // its status fails
-      {"status", "Nonexistent"},      // no such machine
-      {"ip-address", "Windows 11"},   // the request fails
-      {"usb", "list"},                // the second device's product id fails
+      {"list"},                      // the second machine's name fails: never half a list
+      {"status", "Windows 11"},      // its status fails
+      {"status", "Nonexistent"},     // no such machine
+      {"ip-address", "Windows 11"},  // the request fails
+      {"usb", "list"},               // the second device's product id fails
   };
   for (const auto& words : cases) {
     std::vector<std::string> asJson = words;
@@ -132,11 +134,10 @@ TEST_F(JsonOutputTest, AFailureLeavesStandardOutputEmpty) {
 }
 
 TEST_F(JsonOutputTest, AnUnknownFormatIsAUsageError) {
-  const std::vector<std::vector<std::string>> cases = {
-      {"list", "--format", "xml"},
-      {"status", "Debian", "--format=JSON"},
-      {"ip-address", "--format", "", "Debian"},
-      {"usb", "list", "--format", "yaml"}};
+  const std::vector<std::vector<std::string>> cases = {{"list", "--format", "xml"},
+                                                       {"status", "Debian", "--format=JSON"},
+                                                       {"ip-address", "--format", "", "Debian"},
+                                                       {"usb", "list", "--format", "yaml"}};
   for (const auto& words : cases) {
     const auto result = run(words);
     EXPECT_EQ(result.status, 64) << words[0];

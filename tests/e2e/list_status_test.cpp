@@ -85,11 +85,10 @@ TEST_F(ListStatusTest, AListOfTheWrongTypeIsAFailedRequest) {
 
 TEST_F(ListStatusTest, StatusFindsByIdThenByNameExactly) {
   // The second machine is named with the first one's id: the id wins.
-  setWorld(
-      {{"machines",
-        {vm(kIdA, "alpha", "StSe"), vm(kIdB, kIdA, "StSa"), vm("x", "Café", "StSc"),
-         vm("ABCDEF01-2345-4678-89AB-CDEF01234567", "upper", "StSc"),
-         vm("fedcba98-7654-4321-8fed-cba987654321", "lower", "StSa")}}});
+  setWorld({{"machines",
+             {vm(kIdA, "alpha", "StSe"), vm(kIdB, kIdA, "StSa"), vm("x", "Café", "StSc"),
+              vm("ABCDEF01-2345-4678-89AB-CDEF01234567", "upper", "StSc"),
+              vm("fedcba98-7654-4321-8fed-cba987654321", "lower", "StSa")}}});
   struct Case {
     std::string identifier;
     std::string out;

@@ -100,11 +100,14 @@ TEST_F(WaitTest, EachConditionHoldsFailsOrTimesOut) {
       {{"wait", "--for", "agent", "no address"}, 0, ""},
       {{"wait", "down"}, 1, stoppedAgent},
       {{"wait", "--for", "ip", "asleep"}, 1, ""},
-      {{"wait", "--for", "ip", "--timeout", "1", "no address"}, 124,
+      {{"wait", "--for", "ip", "--timeout", "1", "no address"},
+       124,
        "Error: The virtual machine's guest reported no IP address within 1 second.\n"},
-      {{"wait", "--for", "stopped", "--timeout", "1", "up"}, 124,
+      {{"wait", "--for", "stopped", "--timeout", "1", "up"},
+       124,
        "Error: The virtual machine was not stopped within 1 second.\n"},
-      {{"wait", "--for", "paused", "--timeout", "2", "down"}, 124,
+      {{"wait", "--for", "paused", "--timeout", "2", "down"},
+       124,
        "Error: The virtual machine was not paused within 2 seconds.\n"},
       {{"wait", "nowhere"}, 1, ""},
   };
@@ -212,10 +215,14 @@ TEST_F(WaitTest, InterruptEndsAtOnceAndLeavesNothingHeld) {
 
 TEST_F(WaitTest, UsageErrors) {
   const std::vector<std::vector<std::string>> cases = {
-      {"wait", "up", "--for", "ready"},  {"wait", "up", "--for", "Agent"},
-      {"wait", "up", "--timeout=-1"},    {"wait", "up", "--timeout", "1.5"},
-      {"wait", "up", "--timeout", "x"},  {"wait", "up", "--timeout"},
-      {"wait"},                          {"wait", "up", "down"},
+      {"wait", "up", "--for", "ready"},
+      {"wait", "up", "--for", "Agent"},
+      {"wait", "up", "--timeout=-1"},
+      {"wait", "up", "--timeout", "1.5"},
+      {"wait", "up", "--timeout", "x"},
+      {"wait", "up", "--timeout"},
+      {"wait"},
+      {"wait", "up", "down"},
   };
   for (const auto& words : cases) {
     const auto result = run(words);

@@ -4,8 +4,8 @@
 
 #include <functional>
 #include <memory>
-#include <ostream>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>

@@ -15,7 +15,6 @@
 namespace qor::host::conformance {
 namespace {
 
-
 TEST_P(BackendConformance, ListsMachinesInOrderAndFindsThemByIdAndName) {
   Backends b = fixture().make();
   ASSERT_TRUE(b.machines);
@@ -44,7 +43,8 @@ TEST_P(BackendConformance, ListsMachinesInOrderAndFindsThemByIdAndName) {
     EXPECT_EQ(b.machines->byName(text), b.machines->byId(id)) << text;
   }
   std::string otherCase = facts().running.id;
-  for (char& c : otherCase) c = static_cast<char>(std::islower(c) ? std::toupper(c) : std::tolower(c));
+  for (char& c : otherCase)
+    c = static_cast<char>(std::islower(c) ? std::toupper(c) : std::tolower(c));
   ASSERT_NE(otherCase, facts().running.id) << "the id has letters";
   EXPECT_EQ(b.machines->byId(otherCase).has_value(), facts().idsInAnyCase);
 
@@ -97,11 +97,16 @@ const LifecycleRow kLifecycle[] = {
 
 const char* nameOf(Action a) {
   switch (a) {
-    case Action::start: return "start";
-    case Action::suspend: return "suspend";
-    case Action::stop: return "stop";
-    case Action::remove: return "remove";
-    case Action::duplicate: return "duplicate";
+    case Action::start:
+      return "start";
+    case Action::suspend:
+      return "suspend";
+    case Action::stop:
+      return "stop";
+    case Action::remove:
+      return "remove";
+    case Action::duplicate:
+      return "duplicate";
   }
   return "?";
 }
@@ -119,12 +124,16 @@ TEST_P(BackendConformance, LifecycleOutcomesAndTheStatesTheyLeave) {
     const std::size_t before = b.machines->list().size();
     const auto outcome = ask<Done>(fixture(), [&](Completion<Done> done) {
       switch (row.action) {
-        case Action::start: return b.machines->start(key, false, false, done);
-        case Action::suspend: return b.machines->suspend(key, false, done);
+        case Action::start:
+          return b.machines->start(key, false, false, done);
+        case Action::suspend:
+          return b.machines->suspend(key, false, done);
         case Action::stop:
           return b.machines->stop(key, code(contract::QorStopMethod::force), done);
-        case Action::remove: return b.machines->remove(key, done);
-        case Action::duplicate: return b.machines->duplicate(key, std::nullopt, done);
+        case Action::remove:
+          return b.machines->remove(key, done);
+        case Action::duplicate:
+          return b.machines->duplicate(key, std::nullopt, done);
       }
     });
     EXPECT_EQ(describe(outcome.kind()), describe(row.expected));
@@ -176,7 +185,8 @@ TEST_P(BackendConformance, AMachineThatHasGoneIsNoObject) {
   const std::vector<std::pair<const char*, Request>> requests = {
       {"start", [&](Completion<Done> d) { b.machines->start(key, false, false, d); }},
       {"suspend", [&](Completion<Done> d) { b.machines->suspend(key, false, d); }},
-      {"stop", [&](Completion<Done> d) { b.machines->stop(key, code(contract::QorStopMethod::kill), d); }},
+      {"stop",
+       [&](Completion<Done> d) { b.machines->stop(key, code(contract::QorStopMethod::kill), d); }},
       {"remove", [&](Completion<Done> d) { b.machines->remove(key, d); }},
       {"duplicate", [&](Completion<Done> d) { b.machines->duplicate(key, std::nullopt, d); }},
   };

@@ -27,8 +27,8 @@ ExecuteArgs running(std::string program) {
 }
 
 // The guest cases need a guest that serves files and programs.
-#define SKIP_WITHOUT(concern, b)                                                   \
-  if (!(b).concern) GTEST_SKIP() << "the backend has no " #concern;                \
+#define SKIP_WITHOUT(concern, b)                                    \
+  if (!(b).concern) GTEST_SKIP() << "the backend has no " #concern; \
   if (!facts().guestAnswers) GTEST_SKIP() << "no guest of this world answers"
 
 TEST_P(BackendConformance, GuestFilesHandlesAreNeverReused) {
@@ -89,9 +89,8 @@ TEST_P(BackendConformance, GuestProcessHandlesAreNeverReusedAndResultsAreRecords
   EXPECT_NE(first, second);
   EXPECT_TRUE(contains(b.processes->processes(key), first));
 
-  const auto result = ask<contract::Value>(fixture(), [&](Completion<contract::Value> d) {
-    b.processes->result(key, first, d);
-  });
+  const auto result = ask<contract::Value>(
+      fixture(), [&](Completion<contract::Value> d) { b.processes->result(key, first, d); });
   ASSERT_TRUE(result.value()) << describe(result.kind());
   EXPECT_EQ(result.value()->signature, "a{sv}");
   const auto record = contract::dictionaryOf(*result.value());
@@ -102,9 +101,8 @@ TEST_P(BackendConformance, GuestProcessHandlesAreNeverReusedAndResultsAreRecords
 
   b.processes->releaseProcess(first);
   EXPECT_FALSE(contains(b.processes->processes(key), first));
-  const auto released = ask<contract::Value>(fixture(), [&](Completion<contract::Value> d) {
-    b.processes->result(key, first, d);
-  });
+  const auto released = ask<contract::Value>(
+      fixture(), [&](Completion<contract::Value> d) { b.processes->result(key, first, d); });
   EXPECT_EQ(describe(released.kind()), describe(HostErrorKind::noObject));
   const GuestHandle third = execute();
   EXPECT_NE(third, first);
@@ -131,8 +129,7 @@ TEST_P(BackendConformance, StoppingAMachineReleasesItsGuest) {
   }
   const bool lends = b.usb && !b.usb->devices().empty() && facts().secondRunning;
   if (lends) {
-    const auto lent =
-        ask<Done>(fixture(), [&](Completion<Done> d) { b.usb->connect(0, key, d); });
+    const auto lent = ask<Done>(fixture(), [&](Completion<Done> d) { b.usb->connect(0, key, d); });
     ASSERT_EQ(describe(lent.kind()), describe(std::nullopt));
   }
   if (!file && !process && !lends) GTEST_SKIP() << "nothing a guest could hold";

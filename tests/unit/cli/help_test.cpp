@@ -4,8 +4,8 @@
 #include <sstream>
 
 #include "cli/help.h"
-#include "parse_support.h"
 #include "entry/command_tree.h"
+#include "parse_support.h"
 
 namespace qor::cli {
 

@@ -21,7 +21,10 @@ TEST(JsonText, EveryControlCharacterIsEscapedAndReadsBack) {
 }
 
 TEST(JsonText, BytesThatAreNotUtf8BecomeTheReplacementCharacter) {
-  EXPECT_EQ(string("a\xff" "b"), "\"a\xEF\xBF\xBD" "b\"");
+  EXPECT_EQ(string("a\xff"
+                   "b"),
+            "\"a\xEF\xBF\xBD"
+            "b\"");
   EXPECT_TRUE(nlohmann::json::accept(string("\xc3")));
 }
 

@@ -11,8 +11,8 @@
 
 #include "cli/completion.h"
 #include "cli/manpage.h"
-#include "parse_support.h"
 #include "entry/command_tree.h"
+#include "parse_support.h"
 
 namespace qor::cli {
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "cli/command_spec.h"
-#include "support/utf8.h"
 #include "entry/command_tree.h"
+#include "support/utf8.h"
 
 namespace qor::cli {
 
@@ -26,10 +26,10 @@ TEST(Names, TheTreeUsesExplicitNamesWhereGiven) {
     names.push_back(sub.commandName());
     for (const CommandSpec& leaf : sub.subcommands) names.push_back(leaf.commandName());
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"list", "status", "start", "suspend", "stop", "wait",
-                                             "attach", "file", "pull", "push", "exec", "ip-address",
-                                             "clone", "delete", "usb", "list", "connect",
-                                             "disconnect"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"list", "status", "start", "suspend", "stop", "wait",
+                                      "attach", "file", "pull", "push", "exec", "ip-address",
+                                      "clone", "delete", "usb", "list", "connect", "disconnect"}));
 }
 
 TEST(Utf8, EachIllFormedSubsequenceBecomesOneReplacementCharacter) {

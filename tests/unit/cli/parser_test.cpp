@@ -1,9 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "support/utf8.h"
-#include "parse_support.h"
 #include "entry/command_tree.h"
+#include "parse_support.h"
+#include "support/utf8.h"
 
 namespace qor::cli {
 
@@ -183,9 +183,13 @@ TEST(Parser, ValuesThatAreNotUtf8AreRefusedNamingWhereTheyFail) {
     std::vector<std::string> words;
     std::string error;
   } cases[] = {
-      {{"status", "a\xff" "b"},
+      {{"status",
+        "a\xff"
+        "b"},
        "Error: The argument '<identifier>' is not valid UTF-8 (byte 0xff at offset 1)"},
-      {{"exec", "vm", "--cmd", "printf", "a\xff" "b"},
+      {{"exec", "vm", "--cmd", "printf",
+        "a\xff"
+        "b"},
        "Error: Word 2 of '--cmd <cmd> ...' is not valid UTF-8 (byte 0xff at offset 1)"},
       {{"exec", "vm", "--env", "A=1", "--env", "B=\xc3", "--cmd", "env"},
        "Error: The value 2 of '--env' is not valid UTF-8 (byte 0xc3 at offset 2)"},
@@ -234,8 +238,9 @@ TEST(Parser, AnEnvironmentEntryNeedsANameAndAnEqualsSign) {
               0u)
         << result.err;
   }
-  EXPECT_THAT(run({"exec", "vm", "--env", "A=", "--env=B==", "--cmd", "env"}).arguments.values("env"),
-              ElementsAre("A=", "B=="));
+  EXPECT_THAT(
+      run({"exec", "vm", "--env", "A=", "--env=B==", "--cmd", "env"}).arguments.values("env"),
+      ElementsAre("A=", "B=="));
 }
 
 TEST(Parser, CopesWithEnormousArgumentCounts) {

@@ -30,9 +30,8 @@ class CommandBodyTest : public ::testing::Test {
     fake_->answer("Application.VirtualMachines", Value::objectPathArray({kMachine}));
     fake_->answer("VirtualMachine.Id", Value::string("M1"));
     fake_->answer("VirtualMachine.OpenFile", Value::objectPath(kFile));
-    fake_->on("GuestFile.Close", [](const scripting::Request&) {
-      return FakeChannel::Answer{std::vector<Value>{}};
-    });
+    fake_->on("GuestFile.Close",
+              [](const scripting::Request&) { return FakeChannel::Answer{std::vector<Value>{}}; });
   }
 
   static cli::ParsedArguments pull(const std::string& path) {
@@ -73,7 +72,9 @@ TEST_F(CommandBodyTest, APullThatStopsEarlyClosesTheFileAndSaysHowFarItGot) {
     std::vector<std::string> chunks;
     std::string message;
   } cases[] = {
-      {"a read fails", {"aGVsbG8="}, "The transfer stopped after 5 bytes; the output is incomplete."},
+      {"a read fails",
+       {"aGVsbG8="},
+       "The transfer stopped after 5 bytes; the output is incomplete."},
       {"a chunk is not base64",
        {"aGVsbG8=", "not base64!"},
        "The guest sent a chunk that is not valid base64. The transfer stopped after 5 bytes; the "
@@ -106,7 +107,8 @@ TEST_F(CommandBodyTest, ListLeavesOutARowOfWhichNothingWasReceivedAndFails) {
       if (std::string_view(property) == "Status") {
         return FakeChannel::Answer{std::vector{Value::uint32(0x53745363)}};
       }
-      return FakeChannel::Answer{std::vector{Value::string(property == std::string("Id") ? "M1" : "One")}};
+      return FakeChannel::Answer{
+          std::vector{Value::string(property == std::string("Id") ? "M1" : "One")}};
     });
   }
   int status = -1;

@@ -44,8 +44,8 @@ class HeldRequestTest : public ::testing::Test {
   std::optional<Reply>& send(Request request) {
     auto& slot = pending_.emplace_back();
     host_.dispatcher().handle(request, Completion<Values>([&slot](Result<Values> outcome) {
-      slot = Reply::from(std::move(outcome));
-    }));
+                                slot = Reply::from(std::move(outcome));
+                              }));
     return slot;
   }
 
@@ -85,9 +85,9 @@ TEST_F(HeldRequestTest, StoppingTheMachineAnswersAHeldResult) {
   const std::string process = execute();
   auto& held = send(call(process, kProcessInterface, "GetResult"));
   ASSERT_FALSE(held);
-  EXPECT_FALSE(host_.handle(call(vmById("M1"), kVmInterface, "Stop",
-                                 {Value::uint32(fourCharCode("KiLl"))}))
-                   .error);
+  EXPECT_FALSE(
+      host_.handle(call(vmById("M1"), kVmInterface, "Stop", {Value::uint32(fourCharCode("KiLl"))}))
+          .error);
   ASSERT_TRUE(held);
   EXPECT_EQ(toJson(answer(*held)), Json::parse(R"({"hasExited": false})"));
   EXPECT_EQ(errorName(host_.handle(call(process, kProcessInterface, "GetResult"))),
@@ -97,18 +97,18 @@ TEST_F(HeldRequestTest, StoppingTheMachineAnswersAHeldResult) {
 TEST_F(HeldRequestTest, HandlesBelongToTheConnectionThatOpenedThem) {
   const std::string file = openFile(":1.7");
   const std::string process = execute(":1.7");
-  const Request write = call(file, kFileInterface, "Write",
-                             {Value::string("aGk="), Value::int64(0),
-                              Value::uint32(fourCharCode("CuRr")), Value::boolean(true),
-                              Value::boolean(false)});
+  const Request write =
+      call(file, kFileInterface, "Write",
+           {Value::string("aGk="), Value::int64(0), Value::uint32(fourCharCode("CuRr")),
+            Value::boolean(true), Value::boolean(false)});
   // Another connection finds nothing there, and sees nothing when it lists them.
   EXPECT_EQ(errorName(host_.handle(from(":1.8", write))), error_names::kUnknownObject);
   EXPECT_EQ(errorName(host_.handle(from(":1.8", call(process, kProcessInterface, "GetResult")))),
             error_names::kUnknownObject);
   const auto listing = [&](const std::string& sender) {
-    return *textOf(answer(host_.handle(from(
-        sender, call(vmById("M1") + "/file", "org.freedesktop.DBus.Introspectable",
-                     "Introspect")))));
+    return *textOf(answer(
+        host_.handle(from(sender, call(vmById("M1") + "/file",
+                                       "org.freedesktop.DBus.Introspectable", "Introspect")))));
   };
   EXPECT_EQ(listing(":1.8").find("<node name=\"1\"/>"), std::string::npos);
   EXPECT_NE(listing(":1.7").find("<node name=\"1\"/>"), std::string::npos);
@@ -141,9 +141,10 @@ TEST(ContractCoverageTest, EveryPropertyAnswersWithItsType) {
       {contract::ObjectClass::window, root + "/window/1"},
   };
   for (const auto* property : contract::allProperties()) {
-    const std::string interface = contract::interfaceName(contract::shortName(property->objectClass));
-    const Reply reply = host.handle(get(objects.at(property->objectClass), interface,
-                                        std::string(property->name)));
+    const std::string interface =
+        contract::interfaceName(contract::shortName(property->objectClass));
+    const Reply reply =
+        host.handle(get(objects.at(property->objectClass), interface, std::string(property->name)));
     // Every value of this world is absent where it may be: a read answers it, or NoValue.
     if (reply.error) {
       EXPECT_EQ(reply.error->name, error_names::kNoValue) << property->name;

@@ -17,8 +17,9 @@ std::string errorOf(const Result<HostConf>& r) {
 }
 
 TEST(HostConfTest, KeysCommentsAndBlankLines) {
-  auto conf = std::get<HostConf>(parseHostConf(
-      "# the user's machines\n\n  backend = libvirt  \n\tconnect=qemu+ssh://server/system?x=a=b\r\n"));
+  auto conf =
+      std::get<HostConf>(parseHostConf("# the user's machines\n\n  backend = libvirt  "
+                                       "\n\tconnect=qemu+ssh://server/system?x=a=b\r\n"));
   EXPECT_EQ(conf.backend, "libvirt");
   EXPECT_EQ(conf.connect, "qemu+ssh://server/system?x=a=b");
   auto empty = std::get<HostConf>(parseHostConf(""));
@@ -28,12 +29,14 @@ TEST(HostConfTest, KeysCommentsAndBlankLines) {
 
 TEST(HostConfTest, BadLinesAreNamed) {
   const std::pair<const char*, const char*> cases[] = {
-      {"backend = libvirt\ncolour = blue\n", "line 2: unknown key 'colour' (known: backend, connect)"},
+      {"backend = libvirt\ncolour = blue\n",
+       "line 2: unknown key 'colour' (known: backend, connect)"},
       {"backend libvirt\n", "line 1: expected 'key = value'"},
       {"\n\nconnect =\n", "line 3: 'connect' needs a value"},
       {"backend = a\nbackend = b\n", "line 2: 'backend' is given twice"},
   };
-  for (const auto& [text, message] : cases) EXPECT_EQ(errorOf(parseHostConf(text)), message) << text;
+  for (const auto& [text, message] : cases)
+    EXPECT_EQ(errorOf(parseHostConf(text)), message) << text;
 }
 
 TEST(HostConfTest, FileBelowXdgConfigHomeElseHome) {
@@ -50,12 +53,14 @@ TEST(HostConfTest, FileBelowXdgConfigHomeElseHome) {
 }
 
 TEST(HostConfTest, NoFileIsNoChoiceABadOneNamesItself) {
-  const auto dir = std::filesystem::temp_directory_path() / ("qor-conf-" + std::to_string(::getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("qor-conf-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   EXPECT_EQ(errorOf(readHostConf(dir / "missing.conf")), "no error");
   std::ofstream(dir / "bad.conf") << "backend = libvirt\nconect = x\n";
-  EXPECT_EQ(errorOf(readHostConf(dir / "bad.conf")),
-            (dir / "bad.conf").string() + ": line 2: unknown key 'conect' (known: backend, connect)");
+  EXPECT_EQ(
+      errorOf(readHostConf(dir / "bad.conf")),
+      (dir / "bad.conf").string() + ": line 2: unknown key 'conect' (known: backend, connect)");
   std::filesystem::remove_all(dir);
 }
 

@@ -24,22 +24,22 @@
 namespace qor::host {
 // The contract's names, as the tests below spell them.
 namespace error_names = contract::error_names;
+using contract::booleanOf;
 using contract::code;
-using contract::fourCharCode;
+using contract::dictionaryOf;
+using contract::elementsOf;
 using contract::escapePathElement;
+using contract::fourCharCode;
 using contract::QorOpenMode;
 using contract::QorSaveOptions;
 using contract::QorStatus;
 using contract::QorStopMethod;
 using contract::QorWhence;
-using contract::Value;
 using contract::RecordBuilder;
-using contract::elementsOf;
-using contract::textOf;
-using contract::booleanOf;
 using contract::signedOf;
+using contract::textOf;
 using contract::uint32Of;
-using contract::dictionaryOf;
+using contract::Value;
 }  // namespace qor::host
 
 namespace qor::host::testing {

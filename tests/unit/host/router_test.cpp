@@ -155,7 +155,8 @@ TEST(RouteTableTest, EveryContractMemberHasARow) {
   }
   const auto allProperties = contract::allProperties();
   const auto allMethods = contract::allMethods();
-  EXPECT_EQ(properties, std::vector<const contract::Property*>(allProperties.begin(), allProperties.end()));
+  EXPECT_EQ(properties,
+            std::vector<const contract::Property*>(allProperties.begin(), allProperties.end()));
   EXPECT_EQ(methods, std::vector<const contract::Method*>(allMethods.begin(), allMethods.end()));
 }
 

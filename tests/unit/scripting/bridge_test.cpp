@@ -5,12 +5,12 @@
 #include <chrono>
 #include <thread>
 
+#include "contract/object_path.h"
 #include "scripting/api_command.h"
 #include "scripting/object_model.h"
-#include "contract/object_path.h"
 #include "support/base64.h"
-#include "wire/value_codec.h"
 #include "test_support.h"
+#include "wire/value_codec.h"
 
 namespace qor::scripting {
 namespace {

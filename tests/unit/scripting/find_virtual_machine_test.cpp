@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "contract/object_path.h"
 #include "scripting/api_command.h"
 #include "scripting/api_error.h"
-#include "contract/object_path.h"
 #include "test_support.h"
 
 namespace qor::scripting {

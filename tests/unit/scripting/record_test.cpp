@@ -44,7 +44,8 @@ int readStrings(sd_bus_message* m, std::vector<std::string>& out) {
   Value value;
   if (const int r = wire::readValue(m, value); r < 0) return r;
   out.clear();
-  for (const auto& element : *contract::elementsOf(value)) out.push_back(*contract::textOf(element));
+  for (const auto& element : *contract::elementsOf(value))
+    out.push_back(*contract::textOf(element));
   return 1;
 }
 

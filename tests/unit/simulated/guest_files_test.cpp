@@ -70,8 +70,8 @@ class GuestFilesTest : public ::testing::Test {
   Result<Done> write(GuestHandle file, const std::string& data, bool base64 = true,
                      std::int64_t offset = 0, bool closing = false) {
     return now<Done>([&](auto done) {
-      b_.files->write(key("M1"), file,
-                      {data, offset, code(QorWhence::current), base64, closing}, std::move(done));
+      b_.files->write(key("M1"), file, {data, offset, code(QorWhence::current), base64, closing},
+                      std::move(done));
     });
   }
   Result<Done> close(GuestHandle file) {
@@ -155,9 +155,11 @@ TEST_F(GuestFilesTest, OpeningNeedsARunningGuestAndARegularFileInside) {
   EXPECT_EQ(errorName(open("/etc", code(QorOpenMode::reading))), error_names::kHostFailed);
   EXPECT_EQ(errorName(open("/etc/hostname", fourCharCode("OpRw"))), error_names::kInvalidArgs);
   ASSERT_EQ(::mkfifo((root() / "fifo").c_str(), 0600), 0);
-  EXPECT_EQ(errorName(open("/fifo", code(QorOpenMode::reading))), error_names::kHostFailed);  // no hang
+  EXPECT_EQ(errorName(open("/fifo", code(QorOpenMode::reading))),
+            error_names::kHostFailed);  // no hang
   // "../outside.txt" is the guest's own /outside.txt, which does not exist.
-  EXPECT_EQ(errorName(open("../outside.txt", code(QorOpenMode::reading))), error_names::kHostFailed);
+  EXPECT_EQ(errorName(open("../outside.txt", code(QorOpenMode::reading))),
+            error_names::kHostFailed);
   const GuestHandle file = openOk("../outside.txt", code(QorOpenMode::writing));
   ASSERT_TRUE(succeeded(close(file)));
   EXPECT_TRUE(std::filesystem::exists(root() / "outside.txt"));
@@ -186,9 +188,8 @@ TEST_F(GuestFilesTest, StoppingTheMachineClosesItsFiles) {
   ASSERT_TRUE(succeeded(
       now<Done>([&](auto done) { b_.machines->suspend(key("M1"), false, std::move(done)); })));
   EXPECT_EQ(errorName(read(file, 1)), error_names::kInvalidState);
-  ASSERT_TRUE(succeeded(now<Done>([&](auto done) {
-    b_.machines->stop(key("M1"), fourCharCode("FoRc"), std::move(done));
-  })));
+  ASSERT_TRUE(succeeded(now<Done>(
+      [&](auto done) { b_.machines->stop(key("M1"), fourCharCode("FoRc"), std::move(done)); })));
   EXPECT_EQ(errorName(read(file, 1)), error_names::kUnknownObject);
 }
 

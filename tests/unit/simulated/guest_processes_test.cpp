@@ -81,8 +81,8 @@ TEST_F(GuestProcessesTest, ScriptedResultsAnswerInOrderRepeatingTheLast) {
 TEST_F(GuestProcessesTest, ALiveProgramsRecordCarriesItsEndInTheEncodingItWasStartedWith) {
   makeBackend(R"({"machines": [{"id": "M1", "status": "StSc"}]})");
   launcher_.next = {true, 5, "out", "err"};
-  const GuestHandle encoded = executeOk(
-      {"/bin/true", {}, {"A=1"}, support::base64Encode("in"), true, true});
+  const GuestHandle encoded =
+      executeOk({"/bin/true", {}, {"A=1"}, support::base64Encode("in"), true, true});
   ASSERT_EQ(launcher_.launched.size(), 1u);
   EXPECT_EQ(launcher_.launched[0].input, "in");
   EXPECT_EQ(launcher_.launched[0].environment,

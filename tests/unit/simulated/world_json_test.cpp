@@ -25,13 +25,20 @@ TEST(CodeJsonTest, ReadsFourCharactersOrAny32BitInteger) {
     std::optional<std::uint32_t> code;
   };
   const Case cases[] = {
-      {R"("StSa")", fourCharCode("StSa")},   {R"("TcP ")", fourCharCode("TcP ")},
-      {"1400132449", fourCharCode("StSa")},  {"0", 0u},
-      {"4294967295", 0xFFFFFFFFu},   {"-1", 0xFFFFFFFFu},
-      {"-2147483648", 0x80000000u},  {"4294967296", std::nullopt},
-      {"-2147483649", std::nullopt}, {R"("StS")", std::nullopt},
-      {R"("StSaa")", std::nullopt},  {R"("St\u00e9")", std::nullopt},
-      {"1.5", std::nullopt},         {"true", std::nullopt},
+      {R"("StSa")", fourCharCode("StSa")},
+      {R"("TcP ")", fourCharCode("TcP ")},
+      {"1400132449", fourCharCode("StSa")},
+      {"0", 0u},
+      {"4294967295", 0xFFFFFFFFu},
+      {"-1", 0xFFFFFFFFu},
+      {"-2147483648", 0x80000000u},
+      {"4294967296", std::nullopt},
+      {"-2147483649", std::nullopt},
+      {R"("StS")", std::nullopt},
+      {R"("StSaa")", std::nullopt},
+      {R"("St\u00e9")", std::nullopt},
+      {"1.5", std::nullopt},
+      {"true", std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(codeFromJson(Json::parse(c.json)), c.code) << c.json;
   EXPECT_EQ(codeToJson(fourCharCode("no  ")), "no  ");
@@ -159,7 +166,8 @@ TEST(WorldJsonTest, TheDefaultWorldIsATour) {
   const World& world = std::get<World>(loaded);
   std::set<std::uint32_t> states;
   for (const auto& m : world.machines) states.insert(*m.status);
-  EXPECT_EQ(states, (std::set<std::uint32_t>{code(QorStatus::stopped), code(QorStatus::started), code(QorStatus::paused)}));
+  EXPECT_EQ(states, (std::set<std::uint32_t>{code(QorStatus::stopped), code(QorStatus::started),
+                                             code(QorStatus::paused)}));
   const Machine& running = world.machines[0];
   EXPECT_EQ(running.status, code(QorStatus::started));
   EXPECT_FALSE(running.serialPorts->empty());

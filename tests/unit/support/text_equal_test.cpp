@@ -31,13 +31,14 @@ TEST(CanonicallyEqual, CanonicalEquivalenceOnlyNoFoldingNoTrimming) {
 }
 
 TEST(TextEqualTest, ComparesUnderCanonicalEquivalenceOnly) {
-  EXPECT_TRUE(support::canonicallyEqual("Caf\xC3\xA9", "Cafe\xCC\x81"));  // precomposed é vs e + combining acute
+  EXPECT_TRUE(support::canonicallyEqual("Caf\xC3\xA9",
+                                        "Cafe\xCC\x81"));  // precomposed é vs e + combining acute
   EXPECT_FALSE(support::canonicallyEqual("debian", "Debian"));
   EXPECT_FALSE(support::canonicallyEqual("Debian ", "Debian"));
-  EXPECT_FALSE(support::canonicallyEqual("\xEF\xAC\x81", "fi"));  // the ligature is only compatibly equal
-  EXPECT_TRUE(support::canonicallyEqual("\xFF", "\xFF"));         // not UTF-8: compared as bytes
+  EXPECT_FALSE(
+      support::canonicallyEqual("\xEF\xAC\x81", "fi"));    // the ligature is only compatibly equal
+  EXPECT_TRUE(support::canonicallyEqual("\xFF", "\xFF"));  // not UTF-8: compared as bytes
 }
-
 
 }  // namespace
 }  // namespace qor::support
