@@ -15,6 +15,14 @@ arrows=(
   "contract:"
   "support:"
   "host:      contract wire support"
+  "host/backend:     contract support"
+  "host/core:        host/backend contract support"
+  "host/objects:     host/core host/backend contract"
+  "host/diagnostics: host/core host/backend contract support"
+  "host/bus:         host/diagnostics host/core host/backend host/settings contract wire support"
+  "host/settings:    host/backend contract support"
+  "host/simulated:   host/backend contract support"
+  "host/libvirt:     host/backend contract support"
 )
 # Folders whose files may include anything of the project.
 exempt=(tests fuzz bench)
