@@ -74,9 +74,8 @@ struct ExecuteArgs {
   bool capture = true;
 };
 
-// What a guest program has left so far, in the encoding it was started with. GetResult's
-// record is built from it by the bus side; `scripted` replaces it with a record given whole
-// (the simulated world's scripted answers, which may hold any key and type).
+// What a guest program has left so far, its streams already in the encoding it was started
+// with: what processRecord turns into GetResult's record.
 struct ProcessState {
   bool exited = false;
   std::int64_t exitCode = 0;
