@@ -37,6 +37,9 @@ struct WorldFacts {
   // two machines share, which finds the first): {text looked up, id found}.
   std::vector<std::pair<std::string, std::string>> equivalentNames;
   bool idsInAnyCase = false;  // an id in other letter case finds its machine (a UUID does)
+  // A new machine (a copy) comes last in the list. The bus side relies only on a stable order;
+  // a backend may list its machines otherwise (by name, say).
+  bool newMachinesLast = false;
   bool guestAnswers = false;  // the running machine's guest serves files and programs
 };
 

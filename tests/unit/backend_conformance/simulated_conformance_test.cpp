@@ -93,6 +93,7 @@ class SimulatedFixture : public BackendFixture {
       .equivalentNames = {{"Cafe\u0301", "9A7C4E21-3D5B-4F68-8E12-6B0D3C9F2A02"},
                           {"Debian", "5D3E2A1C-7B4F-4E8A-9C61-2F0B8D4A1E01"}},
       .idsInAnyCase = true,  // its ids are UUIDs, which match in either case
+      .newMachinesLast = true,
       .guestAnswers = true,
   };
 };
