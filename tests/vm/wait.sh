@@ -91,10 +91,10 @@ q exec "$vm" --cmd /bin/echo first
 [ $status -eq 0 ] && [ "$out" = first ] || fail "exec right after wait: $status '$out' $(cat "$work/err")"
 wait "$pinger" || true
 pinger=''
-waited=$(echo "$returned - $started" | bc)
-lag=$(echo "$returned - $(cat "$work/first-answer")" | bc)
+waited=$(awk -v a="$returned" -v b="$started" 'BEGIN { printf "%.2f", a - b }')
+lag=$(awk -v a="$returned" -v b="$(cat "$work/first-answer")" 'BEGIN { printf "%.2f", a - b }')
 sent=$(requests)
-ok "start, wait, exec: the first exec works; waited ${waited} s with $sent requests ($(echo "scale=2; $sent / $waited" | bc) a second); wait returned ${lag} s after the agent's first answer (pinged every 0.1 s)"
+ok "start, wait, exec: the first exec works; waited ${waited} s with $sent requests ($(awk -v n="$sent" -v t="$waited" 'BEGIN { printf "%.2f", n / t }') a second); wait returned ${lag} s after the agent's first answer (pinged every 0.1 s)"
 
 q wait --for ip "$vm" --timeout 60
 [ $status -eq 0 ] || fail "wait --for ip: $status $(cat "$work/err")"
@@ -113,4 +113,4 @@ asked=$(now)
 q wait --for stopped "$vm" --timeout "$QORVM_BOOT_WAIT"
 [ $status -eq 0 ] || fail "wait --for stopped after stop --request: $status $(cat "$work/err")"
 [ "$(qorvm_virsh domstate "$vm")" = "shut off" ] || fail "the guest is not off"
-ok "stop --request, then wait --for stopped: off after $(echo "$(now) - $asked" | bc) s"
+ok "stop --request, then wait --for stopped: off after $(awk -v a="$(now)" -v b="$asked" 'BEGIN { printf "%.2f", a - b }') s"
