@@ -254,7 +254,7 @@ TEST_F(BridgeTest, InputBytesGoOutAsTheirBase64) {
                                   return sd_bus_reply_method_return(call, "o",
                                                                     "/org/qor/Scripting1/p/1");
                                 }}});
-  for (const std::size_t size : {0, 1, 2, 3, 256, 70000}) {
+  for (const std::size_t size : {0u, 1u, 2u, 3u, 256u, 70000u}) {
     std::string bytes(size, '\0');
     for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + size);
     EXPECT_TRUE(machine().executeWithInputBytes("cat", {"-"}, {"A=1"}, bytes, true));
