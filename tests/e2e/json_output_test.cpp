@@ -87,7 +87,7 @@ TEST_F(JsonOutputTest, TextIsEscapedAsJsonRequires) {
   EXPECT_EQ(list.out.find('\n'), list.out.size() - 1);  // one line
   const json parsed = json::parse(list.out);
   ASSERT_EQ(parsed.size(), 3u);
-  for (int i = 0; i < 3; ++i) {
+  for (std::size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(parsed[i]["name"], awkward[i]);
     const auto status = run({"status", "--format", "json", awkward[i]});
     EXPECT_EQ(json::parse(status.out)["name"], awkward[i]);
