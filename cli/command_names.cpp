@@ -1,7 +1,7 @@
 #include <cctype>
 #include <string>
 
-#include "cli/command_spec.h"
+#include "cli/command_types.h"
 
 namespace qor::cli {
 namespace {

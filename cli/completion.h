@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/command_spec.h"
+#include "cli/command_types.h"
 #include "cli/usage.h"
 
 namespace qor::cli {

@@ -4,7 +4,7 @@
 #include <span>
 #include <string>
 
-#include "cli/command_spec.h"
+#include "cli/command_types.h"
 #include "cli/parsed_arguments.h"
 
 namespace qor::cli {

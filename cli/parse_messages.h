@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/command_spec.h"
+#include "cli/command_types.h"
 
 namespace qor::cli {
 

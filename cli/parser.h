@@ -5,7 +5,7 @@
 #include <variant>
 #include <vector>
 
-#include "cli/command_spec.h"
+#include "cli/command_types.h"
 #include "cli/parsed_arguments.h"
 #include "cli/usage.h"
 

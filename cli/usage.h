@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_spec.h"
+#include "cli/command_types.h"
 
 namespace qor::cli {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_spec.h"
+#include "cli/command_types.h"
 #include "cli/errors.h"
 #include "cli/output.h"
 #include "commands/commands.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/command_spec.h"
+#include "cli/command_types.h"
 
 namespace qor::entry {
 

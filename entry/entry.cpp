@@ -14,7 +14,7 @@
 #include <variant>
 #include <vector>
 
-#include "cli/command_spec.h"
+#include "cli/command_types.h"
 #include "cli/completion.h"
 #include "cli/output.h"
 #include "cli/parser.h"

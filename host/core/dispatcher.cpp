@@ -1,7 +1,7 @@
 #include "host/core/dispatcher.h"
 
 #include "contract/vocabulary.h"
-#include "host/core/introspection.h"
+#include "host/core/object_xml.h"
 #include "host/core/properties.h"
 
 namespace qor::host {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "cli/command_spec.h"
+#include "cli/command_types.h"
 #include "entry/command_tree.h"
 #include "support/utf8.h"
 

@@ -4,7 +4,7 @@
 #include <variant>
 #include <vector>
 
-#include "cli/command_spec.h"
+#include "cli/command_types.h"
 #include "cli/parser.h"
 #include "entry/command_tree.h"
 

@@ -1,4 +1,4 @@
-#include "host/core/introspection.h"
+#include "host/core/object_xml.h"
 
 #include "contract/vocabulary.h"
 
