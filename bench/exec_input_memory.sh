@@ -15,24 +15,12 @@ bin=${QORCTL:-$build/Qor.app/Contents/MacOS/qorctl}
 host="$build/Qor.app/Contents/MacOS/qor-host"
 name=org.qor.Qor
 
-work=$(mktemp -d)
-bus_pid=""
-host_pid=""
-cleanup() {
-  [ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null
-  [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-{ read -r address; read -r bus_pid; } < <(dbus-daemon --session --fork --print-address=1 --print-pid=1)
-export DBUS_SESSION_BUS_ADDRESS=$address
+source "$root/bench/lib.sh"
 
 id=00000000-0000-4000-8000-000000000001
 printf '{"machines": [{"id": "%s", "name": "bench", "status": "StSc"}], "usbDevices": [], "windows": []}\n' \
   "$id" >"$work/world.json"
-"$host" --world "$work/world.json" --bus-name "$name" &
-host_pid=$!
-for _ in $(seq 100); do busctl --user status "$name" >/dev/null 2>&1 && break; sleep 0.05; done
+start_host "$work/world.json"
 head -c "$bytes" /dev/urandom >"$work/input.bin"
 
 target_kib=$(((bytes * 5 / 2 + 16 * 1024 * 1024) / 1024))

@@ -15,17 +15,7 @@ host="$build/Qor.app/Contents/MacOS/qor-host"
 raw="$build/bench/raw_roundtrips"
 name=org.qor.Qor
 
-work=$(mktemp -d)
-bus_pid=""
-host_pid=""
-cleanup() {
-  [ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null
-  [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-{ read -r address; read -r bus_pid; } < <(dbus-daemon --session --fork --print-address=1 --print-pid=1)
-export DBUS_SESSION_BUS_ADDRESS=$address
+source "$root/bench/lib.sh"
 
 # Two worlds: a small one (the host's default) for the one-shot commands, and one of 1,000
 # machines, the first running with a 64 MiB file in its guest, for the list and the transfers.
@@ -42,12 +32,6 @@ vm_path=/org/qor/Scripting1/vm/id/00000000_2d0000_2d4000_2d8000_2d000000000000
 mkdir -p "$work/guests/$first"
 head -c $((64 * 1024 * 1024)) /dev/urandom >"$work/guests/$first/big.bin"
 
-start_host() {
-  if [ -n "$host_pid" ]; then kill "$host_pid"; wait "$host_pid" 2>/dev/null || true; fi
-  "$host" --world "$1" --bus-name "$name" &
-  host_pid=$!
-  for _ in $(seq 100); do busctl --user status "$name" >/dev/null 2>&1 && break; sleep 0.05; done
-}
 
 # Median wall time in milliseconds, measured by hyperfine (which also subtracts the cost of the
 # shell when the command needs one for a redirection).
