@@ -56,7 +56,7 @@ void Dispatcher::handle(const Request& request, Completion<Values> done) {
     return;
   }
   if (parsed.kind != ParsedPath::Kind::object) {
-    done(missingObject("There is no object at this path."));
+    done(noObject("There is no object at this path."));
     return;
   }
   // A VM manager the host cannot reach answers nothing, and says why.

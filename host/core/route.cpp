@@ -2,10 +2,6 @@
 
 namespace qor::host {
 
-Failure missingObject(std::string message) {
-  return noObject(std::move(message));
-}
-
 Failure wrongSignature(std::string_view expected, std::string_view got) {
   return invalidArgs("Expected arguments of type '" + std::string(expected) + "', got '" +
                      std::string(got) + "'.");

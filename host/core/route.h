@@ -89,7 +89,6 @@ struct Route {
 };
 
 // Failures every class shares.
-Failure missingObject(std::string message);
 Failure wrongSignature(std::string_view expected, std::string_view got);
 Failure noValue(std::string_view property);
 

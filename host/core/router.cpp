@@ -214,7 +214,7 @@ Result<Target> Router::resolve(Context& context, const ParsedPath& parsed,
     if (const auto key = machineOf(context, parsed.captures)) {
       t.machine = context.backends.machines->info(*key);
     }
-    if (!t.machine) return missingObject("The virtual machine does not exist.");
+    if (!t.machine) return noObject("The virtual machine does not exist.");
   }
   return parsed.route->find(context, parsed.captures, sender, std::move(t));
 }
@@ -228,7 +228,7 @@ Result<std::vector<std::string>> Router::children(Context& context, const Parsed
   if (parsed.namesMachine && parsed.kind == ParsedPath::Kind::node) {
     const auto key = machineOf(context, parsed.captures);
     if (key) parent.machine = context.backends.machines->info(*key);
-    if (!parent.machine) return missingObject("The virtual machine does not exist.");
+    if (!parent.machine) return noObject("The virtual machine does not exist.");
   }
   std::vector<std::string> listed;  // the machines' paths, relative to the root
   bool listedRead = false;

@@ -36,7 +36,7 @@ Result<Target> find(Context& c, const Captures&, const std::string& sender, Targ
   if (!c.backends.files ||
       !c.handles.present(HandleOwners::Kind::file, c.backends.files->files(t.key()), t.element,
                          sender)) {
-    return missingObject("The guest file is not open.");
+    return noObject("The guest file is not open.");
   }
   return t;
 }

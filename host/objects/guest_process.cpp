@@ -22,7 +22,7 @@ Result<Target> find(Context& c, const Captures&, const std::string& sender, Targ
   if (!c.backends.processes ||
       !c.handles.present(HandleOwners::Kind::process, c.backends.processes->processes(t.key()),
                          t.element, sender)) {
-    return missingObject("The guest process does not exist.");
+    return noObject("The guest process does not exist.");
   }
   return t;
 }

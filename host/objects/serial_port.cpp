@@ -26,7 +26,7 @@ Result<Target> find(Context& c, const Captures&, const std::string&, Target t) {
   auto ports = c.backends.serialPorts ? c.backends.serialPorts->serialPorts(t.key())
                                       : std::optional<std::vector<SerialPortInfo>>();
   if (!ports || t.element >= ports->size()) {
-    return missingObject("The serial port does not exist.");
+    return noObject("The serial port does not exist.");
   }
   t.index = static_cast<std::size_t>(t.element);
   t.port = std::move((*ports)[t.index]);

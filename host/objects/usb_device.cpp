@@ -37,13 +37,13 @@ void connect(Context& c, const Target& t, const Request& r, Completion<Values> d
                            parsed.route->objectClass == ObjectClass::virtualMachine;
   if (!machinePath) {
     done(parsed.kind == ParsedPath::Kind::none
-             ? missingObject("The virtual machine does not exist.")
+             ? noObject("The virtual machine does not exist.")
              : invalidArgs("The object is not a virtual machine."));
     return;
   }
   const auto machine = c.router.machineOf(c, parsed.captures);
   if (!machine) {
-    done(missingObject("The virtual machine does not exist."));
+    done(noObject("The virtual machine does not exist."));
     return;
   }
   c.backends.usb->connect(t.index, *machine, replyingNothing(std::move(done)));
@@ -55,7 +55,7 @@ void disconnect(Context& c, const Target& t, const Request&, Completion<Values> 
 
 Result<Target> find(Context& c, const Captures&, const std::string&, Target t) {
   auto devices = c.backends.usb ? c.backends.usb->devices() : std::vector<UsbDeviceInfo>();
-  if (t.element >= devices.size()) return missingObject("The USB device does not exist.");
+  if (t.element >= devices.size()) return noObject("The USB device does not exist.");
   t.index = static_cast<std::size_t>(t.element);
   t.device = std::move(devices[t.index]);
   return t;

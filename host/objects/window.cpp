@@ -57,7 +57,7 @@ Result<Target> find(Context& c, const Captures&, const std::string&, Target t) {
       return t;
     }
   }
-  return missingObject("The window does not exist.");
+  return noObject("The window does not exist.");
 }
 
 std::vector<std::uint64_t> elements(Context& c, const Target&, const std::string&) {
