@@ -20,7 +20,7 @@ std::optional<std::string> AgentJobs::known(MachineKey key) {
 
 Result<std::string> AgentJobs::askable(MachineKey key) {
   const auto* r = domains_.row(key);
-  if (!r) return failed("The virtual machine does not exist.");
+  if (!r) return noObject("The virtual machine does not exist.");
   noteRun(*r);
   switch (r->state) {
     case VIR_DOMAIN_RUNNING:

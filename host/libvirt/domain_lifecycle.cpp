@@ -30,6 +30,12 @@ Result<Done> ok() {
   return Done{};
 }
 
+// Drivers give an action the machine's state does not allow different codes (the test driver
+// an internal error, QEMU an invalid operation): the state the machine was in tells it for all.
+Failure refused(const std::optional<State>& before, bool allowed) {
+  return before && !allowed ? invalidState(lastErrorMessage()) : libvirtError();
+}
+
 }  // namespace
 
 Result<Done> startDomain(virConnectPtr conn, virDomainPtr d, bool saving) {
@@ -41,7 +47,9 @@ Result<Done> startDomain(virConnectPtr conn, virDomainPtr d, bool saving) {
   if (s->state == VIR_DOMAIN_PMSUSPENDED) {
     return virDomainPMWakeup(d, 0) < 0 ? libvirtError() : ok();
   }
-  if (saving || s->active()) return virDomainCreate(d) < 0 ? libvirtError() : ok();
+  if (saving || s->active()) {
+    return virDomainCreate(d) < 0 ? refused(s, s->state != VIR_DOMAIN_RUNNING) : ok();
+  }
   if (hasSavedState(d)) {
     return invalidState(
         "The virtual machine has a saved state, which a disposable run would lose: start it "
@@ -58,9 +66,12 @@ Result<Done> startDomain(virConnectPtr conn, virDomainPtr d, bool saving) {
 }
 
 Result<Done> suspendDomain(virDomainPtr d, bool saving) {
+  const auto before = stateOf(d);
   // A saved machine comes back running: start is what resumes it.
   const int r = saving ? virDomainManagedSave(d, VIR_DOMAIN_SAVE_RUNNING) : virDomainSuspend(d);
-  return r < 0 ? libvirtError() : ok();
+  if (r == 0) return ok();
+  return refused(before, before && (before->state == VIR_DOMAIN_RUNNING ||
+                                    (saving && before->state == VIR_DOMAIN_PAUSED)));
 }
 
 Result<Done> stopDomain(virDomainPtr d, StopAction action) {

@@ -98,7 +98,7 @@ const Domains::Row* Domains::row(MachineKey key) {
 void Domains::onMachine(MachineKey key, MachineJob job, Completion<Done> done) {
   const Row* r = row(key);
   if (!r) {
-    done(failed("The virtual machine does not exist."));
+    done(noObject("The virtual machine does not exist."));
     return;
   }
   Target target{r->uuid, r->name};

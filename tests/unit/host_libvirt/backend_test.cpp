@@ -232,7 +232,7 @@ TEST_F(LibvirtBackendTest, GuestRequestsNeedARunningMachine) {
                 [&](auto d) { network.addresses(key("beta"), d); })),
             notRunning);
   EXPECT_EQ(errorOf(waitFor<GuestHandle>([&](auto d) { files.open(999, open, d); })),
-            "org.qor.Scripting1.Error.Failed: The virtual machine does not exist.");
+            "org.freedesktop.DBus.Error.UnknownObject: The virtual machine does not exist.");
 
   ASSERT_EQ(errorOf(wait([&](auto d) { machines().suspend(key("test"), false, d); })), "no error");
   EXPECT_EQ(errorOf(waitFor<GuestHandle>([&](auto d) { processes.execute(key("test"), run, d); })),
