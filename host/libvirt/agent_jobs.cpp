@@ -12,14 +12,14 @@ void AgentJobs::noteRun(const Domains::Row& r) {
 }
 
 std::optional<std::string> AgentJobs::known(MachineKey key) {
-  const auto* r = domains_.row(key);
+  const auto* r = domains_.latestRow(key);
   if (!r) return std::nullopt;
   noteRun(*r);
   return r->uuid;
 }
 
 Result<std::string> AgentJobs::askable(MachineKey key) {
-  const auto* r = domains_.row(key);
+  const auto* r = domains_.latestRow(key);
   if (!r) return noObject("The virtual machine does not exist.");
   noteRun(*r);
   switch (r->state) {

@@ -1,18 +1,9 @@
 #include "host/libvirt/domains.h"
 
-#include <algorithm>
-#include <cstdlib>
-#include <tuple>
-
-#include "host/libvirt/mapping.h"
-
 namespace qor::host::libvirt {
 
-Domains::Domains(Loop& loop, Worker& worker, Connection& workerConnection,
-                 std::optional<std::string> uri)
-    : readConnection_(std::move(uri)),
-      workerConnection_(workerConnection),
-      changes_(worker, loop) {}
+Domains::Domains(Loop& loop, Lanes& lanes, Connection& actions, Watcher& watcher)
+    : actions_(actions), watcher_(watcher), changes_(lanes, loop) {}
 
 MachineKey Domains::keyFor(const std::string& uuid) {
   auto [it, added] = keys_.emplace(uuid, nextKey_);
@@ -20,72 +11,34 @@ MachineKey Domains::keyFor(const std::string& uuid) {
   return it->second;
 }
 
-const Domains::Look& Domains::look() {
-  const auto now = std::chrono::steady_clock::now();
-  const auto life = changes_.idle() ? kSnapshotLife : kBusySnapshotLife;
-  if (!look_ || now - look_->taken >= life) {
-    Look fresh;
-    refresh(fresh);
-    fresh.taken = std::chrono::steady_clock::now();
-    fresh.number = ++looks_;
-    look_ = std::move(fresh);
+const Look& Domains::look() {
+  using Clock = Watcher::Clock;
+  watcher_.want();
+  const auto now = Clock::now();
+  auto latest = watcher_.latest();
+  const std::uint64_t number = latest ? latest->number : 0;
+  // An old look is waited past once: if libvirt is slow, the next reads take what there is.
+  if ((!latest || now - latest->begun >= kLookLife) && waitedOn_ != number) {
+    waitedOn_ = number;
+    latest = watcher_.waitForLook(now - kLookLife, now + kFreshWait);
   }
-  return *look_;
+  install(latest);
+  return current_;
 }
 
-void Domains::refresh(Look& look) {
-  // A connection found dead by a failed call is opened again at once, once.
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    look.rows.clear();
-    look.error.reset();
-    auto c = readConnection_.get();
-    if (auto* e = failureOf(c)) {
-      look.error = *e;
-      return;
+void Domains::install(const std::shared_ptr<const Look>& latest) {
+  if (!latest) {
+    if (!current_.error && current_.rows.empty()) {
+      current_.error = unavailable("libvirt has not answered yet" +
+                                   (actions_.uri() ? " at " + *actions_.uri() : std::string()) +
+                                   ": try again in a moment.");
     }
-    virConnectPtr conn = std::get<ConnectionRef>(c).get();
-    virDomainPtr* all = nullptr;
-    const int n = virConnectListAllDomains(conn, &all, 0);
-    if (n < 0) {
-      look.error = failed("libvirt cannot list its machines: " + lastErrorMessage());
-      readConnection_.checkAlive();
-      continue;
-    }
-    std::vector<std::shared_ptr<virDomain>> domains;
-    for (int i = 0; i < n; ++i) domains.emplace_back(all[i], DomainFree{});
-    std::free(all);
-    std::vector<std::string> saved;
-    virDomainPtr* withImage = nullptr;
-    if (const int m =
-            virConnectListAllDomains(conn, &withImage, VIR_CONNECT_LIST_DOMAINS_MANAGEDSAVE);
-        m >= 0) {
-      for (int i = 0; i < m; ++i) {
-        char uuid[VIR_UUID_STRING_BUFLEN];
-        if (virDomainGetUUIDString(withImage[i], uuid) == 0) saved.push_back(uuidForHost(uuid));
-        virDomainFree(withImage[i]);
-      }
-      std::free(withImage);
-    }
-    for (auto& d : domains) {
-      Row r;
-      char uuid[VIR_UUID_STRING_BUFLEN];
-      const char* name = virDomainGetName(d.get());
-      if (virDomainGetUUIDString(d.get(), uuid) != 0 || !name) continue;
-      // A machine that went away between the list and this call is left out.
-      if (virDomainGetState(d.get(), &r.state, &r.reason, 0) < 0) continue;
-      r.uuid = uuidForHost(uuid);
-      r.name = name;
-      r.saved = std::find(saved.begin(), saved.end(), r.uuid) != saved.end();
-      r.id = static_cast<int>(virDomainGetID(d.get()));
-      r.domain = d;
-      look.rows.push_back(std::move(r));
-    }
-    std::sort(look.rows.begin(), look.rows.end(), [](const Row& a, const Row& b) {
-      return std::tie(a.name, a.uuid) < std::tie(b.name, b.uuid);
-    });
-    for (auto& r : look.rows) r.key = keyFor(r.uuid);
     return;
   }
+  if (latest->number == installed_) return;
+  current_ = *latest;
+  for (auto& r : current_.rows) r.key = keyFor(r.uuid);
+  installed_ = latest->number;
 }
 
 const Domains::Row* Domains::row(MachineKey key) {
@@ -95,6 +48,32 @@ const Domains::Row* Domains::row(MachineKey key) {
   return nullptr;
 }
 
+const Domains::Row* Domains::latestRow(MachineKey key) {
+  const auto latest = watcher_.latest();
+  if (!latest || Watcher::Clock::now() - latest->begun >= kGuestLookLife) return row(key);
+  install(latest);
+  for (const auto& r : current_.rows) {
+    if (r.key == key) return &r;
+  }
+  return row(key);
+}
+
+void Domains::lookAfter(Connection& connection, Watcher& watcher,
+                        const std::optional<std::string>& uuid) {
+  Look after = takeLook(connection);
+  if (uuid) {
+    for (const auto& r : after.rows) {
+      if (r.uuid != *uuid) continue;
+      auto c = connection.get();
+      if (!succeeded(c)) break;
+      if (auto ports = readSerialPorts(std::get<ConnectionRef>(c).get(), r.uuid, r.id >= 0)) {
+        watcher.notePorts(r.uuid, r.id, r.state, std::move(*ports));
+      }
+    }
+  }
+  watcher.offer(std::move(after));
+}
+
 void Domains::onMachine(MachineKey key, MachineJob job, Completion<Done> done) {
   const Row* r = row(key);
   if (!r) {
@@ -102,16 +81,19 @@ void Domains::onMachine(MachineKey key, MachineJob job, Completion<Done> done) {
     return;
   }
   Target target{r->uuid, r->name};
-  change<Done>(
-      [&worker = workerConnection_, job = std::move(job), target]() -> Result<Done> {
-        auto c = worker.get();
+  changes_.run<Done>(
+      laneOf(target.uuid),
+      [&connection = actions_, &watcher = watcher_, job = std::move(job),
+       target]() -> Result<Done> {
+        auto c = connection.get();
         if (auto* e = failureOf(c)) return *e;
         const auto conn = std::get<ConnectionRef>(c);
         Result<Done> outcome = job(conn.get(), target);
-        if (!succeeded(outcome)) worker.checkAlive();
+        if (!succeeded(outcome)) connection.checkAlive();
+        lookAfter(connection, watcher, target.uuid);
         return outcome;
       },
-      std::move(done));
+      [done](Result<Done> outcome) { done(std::move(outcome)); });
 }
 
 }  // namespace qor::host::libvirt

@@ -7,6 +7,10 @@ namespace qor::host::libvirt {
 Lanes::Lanes(std::size_t maxThreads) : maxThreads_(std::max<std::size_t>(maxThreads, 1)) {}
 
 Lanes::~Lanes() {
+  stop();
+}
+
+void Lanes::stop() {
   std::vector<std::thread> threads;
   {
     std::unique_lock lock(mutex_);

@@ -24,12 +24,16 @@ class Lanes {
  public:
   // At most `maxThreads` lanes run at once; a lane beyond that waits for a thread.
   explicit Lanes(std::size_t maxThreads = 64);
-  // Waits for the jobs that run; jobs still queued are dropped unrun.
+  // stop()s.
   ~Lanes();
   Lanes(const Lanes&) = delete;
   Lanes& operator=(const Lanes&) = delete;
 
+  // Dropped unrun once stopped.
   void submit(const std::string& lane, std::function<void()> job);
+  // Waits for the jobs that run; jobs still queued are dropped unrun, and later ones too. The
+  // owner calls it before anything the jobs use goes.
+  void stop();
 
   // Lanes with work queued or running, for tests.
   std::size_t busyLanes();

@@ -3,26 +3,38 @@
 #include <libvirt/libvirt-qemu.h>
 
 #include <cstdlib>
+#include <functional>
 
 namespace qor::host::libvirt {
+
+LibvirtAgentTransport::LibvirtAgentTransport(const std::optional<std::string>& uri) {
+  for (std::size_t i = 0; i < kConnections; ++i) {
+    connections_.push_back(std::make_unique<Connection>(uri));
+  }
+}
+
+Connection& LibvirtAgentTransport::connectionFor(const std::string& domainUuid) {
+  return *connections_[std::hash<std::string>{}(domainUuid) % connections_.size()];
+}
 
 Result<nlohmann::json> LibvirtAgentTransport::command(const std::string& domainUuid,
                                                       const nlohmann::json& request,
                                                       int timeoutSeconds) {
-  auto c = connection_.get();
+  Connection& connection = connectionFor(domainUuid);
+  auto c = connection.get();
   if (auto* e = failureOf(c)) return *e;
   const auto conn = std::get<ConnectionRef>(c);
   Domain d(virDomainLookupByUUIDString(conn.get(), domainUuid.c_str()));
   if (!d) {
     Failure error = failed(lastErrorMessage());
-    connection_.checkAlive();
+    connection.checkAlive();
     return error;
   }
   const std::string text = request.dump();
   char* answer = virDomainQemuAgentCommand(d.get(), text.c_str(), timeoutSeconds, 0);
   if (!answer) {
     Failure error = failed(lastErrorMessage());
-    connection_.checkAlive();
+    connection.checkAlive();
     return error;
   }
   auto parsed = nlohmann::json::parse(takeString(answer), nullptr, false);

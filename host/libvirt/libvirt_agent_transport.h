@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,18 +12,25 @@
 
 namespace qor::host::libvirt {
 
-// The guest agent's ways into libvirt, on a connection of the worker's: both block their
-// thread (the agent command for up to its timeout), so they run on worker threads only.
+// The guest agent's ways into libvirt: both block their thread (the agent command for up to
+// its timeout), so they run on the lanes only.
 
-// Guest-agent commands through virDomainQemuAgentCommand.
+// Guest-agent commands through virDomainQemuAgentCommand, on connections of their own: libvirt
+// serves a few calls of one connection at a time, and agents that do not answer must not take
+// those places from the machines' lifecycle, nor all of them from other machines' agents.
 class LibvirtAgentTransport : public AgentTransport {
  public:
-  explicit LibvirtAgentTransport(Connection& connection) : connection_(connection) {}
+  static constexpr std::size_t kConnections = 4;
+
+  // nullopt: libvirt's default URI.
+  explicit LibvirtAgentTransport(const std::optional<std::string>& uri);
   Result<nlohmann::json> command(const std::string& domainUuid, const nlohmann::json& request,
                                  int timeoutSeconds) override;
 
  private:
-  Connection& connection_;
+  Connection& connectionFor(const std::string& domainUuid);
+
+  std::vector<std::unique_ptr<Connection>> connections_;
 };
 
 // The addresses libvirt knows of a machine without its agent (DHCP leases, the ARP table): the

@@ -3,20 +3,22 @@
 namespace qor::host::libvirt {
 
 LibvirtBackend::LibvirtBackend(Loop& loop, std::optional<std::string> uri)
-    : workerConnection_(uri),
-      domains_(loop, worker_, workerConnection_, uri),
+    : actions_(uri),
+      watcher_(uri),
+      domains_(loop, lanes_, actions_, watcher_),
+      agentTransport_(uri),
       guestAgent_(agentTransport_,
                   [this](const std::string& uuid, AddressSource source) {
-                    return libvirtAddresses(workerConnection_, uuid, source);
+                    return libvirtAddresses(actions_, uuid, source);
                   }),
-      agentJobs_(loop, worker_, domains_, guestAgent_),
+      agentJobs_(loop, lanes_, domains_, guestAgent_),
       processes_(loop, agentJobs_) {
   silenceLibvirtErrors();
 }
 
 LibvirtBackend::~LibvirtBackend() {
   // A job still running uses the agent and the connections below: it ends first.
-  worker_.stop();
+  lanes_.stop();
 }
 
 Backends LibvirtBackend::concerns() {

@@ -24,15 +24,15 @@ std::uint32_t interfaceCode(SerialPort::Kind kind) {
 std::optional<std::vector<SerialPortInfo>> LibvirtSerialPorts::serialPorts(MachineKey key) {
   const auto* r = domains_.row(key);
   if (!r) return std::nullopt;
-  const auto now = std::chrono::steady_clock::now();
-  auto& cached = kept_[r->uuid];
-  if (cached.ports && cached.id == r->id && cached.state == r->state &&
-      now - cached.read < kPortsLife) {
-    return cached.ports;
+  Watcher& watcher = domains_.watcher();
+  auto parsed = watcher.ports(r->uuid, r->id, r->state);
+  // Ports not read yet are waited for, unless a wait came to nothing a moment ago (libvirt is
+  // slow to answer): then the reads go on without them.
+  const auto now = Watcher::Clock::now();
+  if (!parsed && (!gaveUpAt_ || now - *gaveUpAt_ >= kPortsPatience)) {
+    parsed = watcher.waitForPorts(r->uuid, r->id, r->state, now + kFreshWait);
+    if (!parsed) gaveUpAt_ = now;
   }
-  const bool running = r->id >= 0;
-  auto xml = takeString(virDomainGetXMLDesc(r->domain.get(), 0));
-  auto parsed = xml.empty() ? std::nullopt : serialPortsOf(xml, running);
   if (!parsed) return std::nullopt;
   std::vector<SerialPortInfo> ports;
   for (const auto& p : *parsed) {
@@ -43,7 +43,6 @@ std::optional<std::vector<SerialPortInfo>> LibvirtSerialPorts::serialPorts(Machi
     info.port = p.port;
     ports.push_back(std::move(info));
   }
-  cached = Kept{r->id, r->state, now, ports};
   return ports;
 }
 

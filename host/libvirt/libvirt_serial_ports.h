@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,13 +10,10 @@
 
 namespace qor::host::libvirt {
 
-// A machine's serial ports are read again when it starts or stops, and after this long.
-inline constexpr std::chrono::seconds kPortsLife{10};
-
-// The serial ports and consoles of libvirt's machines, read from their live definitions on the
-// loop's connection and kept per machine (by UUID) until the machine's run or state changes.
+// The serial ports and consoles of libvirt's machines, as the watcher read them from their
+// definitions (the live one while a machine runs) for the machine's current run and state.
 //
-// The loop's thread only; one read is one quick libvirt call, so it does not hold up the loop.
+// The loop's thread only; it never calls libvirt.
 class LibvirtSerialPorts : public SerialPorts {
  public:
   explicit LibvirtSerialPorts(Domains& domains) : domains_(domains) {}
@@ -25,15 +21,10 @@ class LibvirtSerialPorts : public SerialPorts {
   std::optional<std::vector<SerialPortInfo>> serialPorts(MachineKey key) override;
 
  private:
-  struct Kept {
-    int id = -1;
-    int state = 0;
-    std::chrono::steady_clock::time_point read;
-    std::optional<std::vector<SerialPortInfo>> ports;
-  };
+  static constexpr std::chrono::seconds kPortsPatience{1};
 
   Domains& domains_;
-  std::map<std::string, Kept> kept_;
+  std::optional<Watcher::Clock::time_point> gaveUpAt_;
 };
 
 }  // namespace qor::host::libvirt

@@ -8,22 +8,6 @@
 namespace qor::host::libvirt {
 namespace {
 
-std::vector<UsbDevice> listUsb(virConnectPtr conn) {
-  std::vector<UsbDevice> out;
-  virNodeDevicePtr* all = nullptr;
-  const int n = virConnectListAllNodeDevices(conn, &all, VIR_CONNECT_LIST_NODE_DEVICES_CAP_USB_DEV);
-  for (int i = 0; i < n; ++i) {
-    NodeDevice device(all[i]);
-    const auto xml = takeString(virNodeDeviceGetXMLDesc(device.get(), 0));
-    if (auto usb = usbDeviceOf(xml)) out.push_back(*usb);
-  }
-  std::free(all);
-  std::sort(out.begin(), out.end(), [](const UsbDevice& a, const UsbDevice& b) {
-    return usbLocation(a.bus, a.device) < usbLocation(b.bus, b.device);
-  });
-  return out;
-}
-
 Result<Done> detachEverywhere(virConnectPtr conn, const UsbDevice& device) {
   virDomainPtr* active = nullptr;
   const int n = virConnectListAllDomains(conn, &active, VIR_CONNECT_LIST_DOMAINS_ACTIVE);
@@ -46,17 +30,7 @@ Result<Done> detachEverywhere(virConnectPtr conn, const UsbDevice& device) {
 }  // namespace
 
 const std::vector<UsbDevice>& LibvirtUsbDevices::list() {
-  const auto& look = domains_.look();
-  if (listLook_ != look.number) {
-    list_.clear();
-    if (!look.error) {
-      if (auto c = domains_.readConnection(); succeeded(c)) {
-        list_ = listUsb(std::get<ConnectionRef>(c).get());
-      }
-    }
-    listLook_ = look.number;
-  }
-  return list_;
+  return domains_.look().usb;
 }
 
 std::vector<UsbDeviceInfo> LibvirtUsbDevices::devices() {
@@ -103,8 +77,9 @@ void LibvirtUsbDevices::disconnect(std::size_t index, Completion<Done> done) {
   }
   const UsbDevice device = devices[index];
   domains_.change<Done>(
-      [&worker = workerConnection_, device]() -> Result<Done> {
-        auto c = worker.get();
+      "usb",
+      [&connection = actions_, device]() -> Result<Done> {
+        auto c = connection.get();
         if (auto* e = failureOf(c)) return *e;
         return detachEverywhere(std::get<ConnectionRef>(c).get(), device);
       },

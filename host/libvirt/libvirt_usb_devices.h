@@ -10,14 +10,14 @@
 namespace qor::host::libvirt {
 
 // The host computer's USB devices as libvirt's node devices, handed to a running machine as a
-// <hostdev>. It owns the list read with the current look at the machines (read at most once
-// per look, on the loop's connection); connecting and disconnecting run on the worker.
+// <hostdev>. The list is the one the watcher read with its look at the machines; connecting
+// runs on the machine's lane, disconnecting (from whichever machine holds it) on a lane of its
+// own.
 //
-// The loop's thread only; it never blocks the loop on an attach or detach.
+// The loop's thread only; it never calls libvirt.
 class LibvirtUsbDevices : public UsbDevices {
  public:
-  LibvirtUsbDevices(Domains& domains, Connection& workerConnection)
-      : domains_(domains), workerConnection_(workerConnection) {}
+  LibvirtUsbDevices(Domains& domains, Connection& actions) : domains_(domains), actions_(actions) {}
 
   std::vector<UsbDeviceInfo> devices() override;
   void connect(std::size_t device, MachineKey machine, Completion<Done> done) override;
@@ -27,9 +27,7 @@ class LibvirtUsbDevices : public UsbDevices {
   const std::vector<UsbDevice>& list();
 
   Domains& domains_;
-  Connection& workerConnection_;
-  std::vector<UsbDevice> list_;
-  std::uint64_t listLook_ = 0;  // the look the list was read with; 0: none
+  Connection& actions_;
 };
 
 }  // namespace qor::host::libvirt

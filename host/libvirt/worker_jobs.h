@@ -11,11 +11,11 @@
 
 #include "host/backend/loop.h"
 #include "host/backend/result.h"
-#include "host/libvirt/worker.h"
+#include "host/libvirt/lanes.h"
 
 namespace qor::host::libvirt {
 
-// Requests of one kind under way on the worker. A job runs on a worker thread and yields a
+// Requests of one kind under way on the lanes. A job runs on its lane's thread and yields a
 // Result<T>; its finish then runs on the loop's thread with that Result, typed all the way.
 //
 // The finishes wait here, on the loop's side only: a worker thread never touches them, and
@@ -24,12 +24,14 @@ namespace qor::host::libvirt {
 // that the host gave up.
 class WorkerJobs {
  public:
-  WorkerJobs(Worker& worker, Loop& loop) : worker_(worker), loop_(loop) {}
+  WorkerJobs(Lanes& lanes, Loop& loop) : lanes_(lanes), loop_(loop) {}
   WorkerJobs(const WorkerJobs&) = delete;
   WorkerJobs& operator=(const WorkerJobs&) = delete;
 
+  // `lane` orders the job after the others of that lane (a machine's lifecycle, its agent).
   template <class T>
-  void run(std::function<Result<T>()> job, std::function<void(Result<T>)> finish);
+  void run(const std::string& lane, std::function<Result<T>()> job,
+           std::function<void(Result<T>)> finish);
 
   // Whether no job of this kind is under way (its finish not yet run).
   bool idle() const { return table_->waiting.empty(); }
@@ -41,7 +43,7 @@ class WorkerJobs {
   };
   static void finishOnLoop(const std::weak_ptr<Table>& table, std::uint64_t number);
 
-  Worker& worker_;
+  Lanes& lanes_;
   Loop& loop_;
   std::shared_ptr<Table> table_ = std::make_shared<Table>();
 };
@@ -59,17 +61,18 @@ Result<T> guarded(const std::function<Result<T>()>& job) {
 }
 
 template <class T>
-void WorkerJobs::run(std::function<Result<T>()> job, std::function<void(Result<T>)> finish) {
+void WorkerJobs::run(const std::string& lane, std::function<Result<T>()> job,
+                     std::function<void(Result<T>)> finish) {
   // Written by the worker thread before it posts, read on the loop after: the post orders them.
   auto outcome = std::make_shared<std::optional<Result<T>>>();
   const std::uint64_t number = table_->next++;
   table_->waiting.emplace(number,
                           [outcome, finish = std::move(finish)] { finish(std::move(**outcome)); });
-  worker_.submit(
-      [&loop = loop_, table = std::weak_ptr<Table>(table_), number, outcome, job = std::move(job)] {
-        *outcome = guarded(job);
-        loop.post([table, number] { finishOnLoop(table, number); });
-      });
+  lanes_.submit(lane, [&loop = loop_, table = std::weak_ptr<Table>(table_), number, outcome,
+                       job = std::move(job)] {
+    *outcome = guarded(job);
+    loop.post([table, number] { finishOnLoop(table, number); });
+  });
 }
 
 }  // namespace qor::host::libvirt

@@ -1,4 +1,4 @@
-// Jobs on the worker: the outcome crosses to the loop typed, and nothing of a job escapes its
+// Jobs on the lanes: the outcome crosses to the loop typed, and nothing of a job escapes its
 // thread or outlives its owner.
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@ class WorkerJobsTest : public ::testing::Test {
   Result<T> outcomeOf(std::function<Result<T>()> job) {
     std::optional<Result<T>> out;
     std::thread::id finishedOn;
-    jobs.run<T>(std::move(job), [&](Result<T> r) {
+    jobs.run<T>("machine", std::move(job), [&](Result<T> r) {
       finishedOn = std::this_thread::get_id();
       out = std::move(r);
     });
@@ -32,8 +32,8 @@ class WorkerJobsTest : public ::testing::Test {
   }
 
   QueueLoop loop;
-  Worker worker{2};
-  WorkerJobs jobs{worker, loop};
+  Lanes lanes;
+  WorkerJobs jobs{lanes, loop};
 };
 
 TEST_F(WorkerJobsTest, ValuesAndFailuresArriveOnTheLoopAsTheJobGaveThem) {
@@ -51,7 +51,7 @@ TEST_F(WorkerJobsTest, ValuesAndFailuresArriveOnTheLoopAsTheJobGaveThem) {
   EXPECT_EQ(*failureOf(refused), invalidState("not now"));
 }
 
-TEST_F(WorkerJobsTest, AnExceptionBecomesAFailureAndTheWorkerGoesOn) {
+TEST_F(WorkerJobsTest, AnExceptionBecomesAFailureAndTheLaneGoesOn) {
   auto thrown = outcomeOf<std::uint64_t>(
       []() -> Result<std::uint64_t> { throw std::runtime_error("disk on fire"); });
   ASSERT_TRUE(failureOf(thrown));
@@ -64,11 +64,12 @@ TEST_F(WorkerJobsTest, AnExceptionBecomesAFailureAndTheWorkerGoesOn) {
 
 TEST(WorkerJobsOwner, AFinishWhoseOwnerHasGoneNeverRuns) {
   QueueLoop loop;
-  Worker worker{1};
+  Lanes lanes;
   bool finished = false;
   {
-    WorkerJobs jobs{worker, loop};
-    jobs.run<Done>([] { return Result<Done>(Done{}); }, [&](Result<Done>) { finished = true; });
+    WorkerJobs jobs{lanes, loop};
+    jobs.run<Done>(
+        "machine", [] { return Result<Done>(Done{}); }, [&](Result<Done>) { finished = true; });
     ASSERT_TRUE(loop.waitForPost());
   }
   // The job's task, posted first, runs before this one: it finds no owner and does nothing.
