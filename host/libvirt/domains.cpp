@@ -18,7 +18,7 @@ const Look& Domains::look() {
   auto latest = watcher_.latest();
   const std::uint64_t number = latest ? latest->number : 0;
   // An old look is waited past once: if libvirt is slow, the next reads take what there is.
-  if ((!latest || now - latest->begun >= kLookLife) && waitedOn_ != number) {
+  if ((!latest || now - latest->begun >= kStaleAfter) && waitedOn_ != number) {
     waitedOn_ = number;
     latest = watcher_.waitForLook(now - kLookLife, now + kFreshWait);
   }

@@ -13,11 +13,13 @@
 
 namespace qor::host::libvirt {
 
-// How long a look serves reads: long enough for one client's run of requests, short enough that
-// a change made elsewhere (virsh) shows at once to a person.
+// How often looks are taken while requests come: a change made elsewhere (virsh) shows at once
+// to a person.
 inline constexpr std::chrono::milliseconds kLookLife{100};
-// How long a read waits once for a fresh look when the latest is old. A look takes a few
-// milliseconds; a libvirt that stalls costs a reader this much, once, and then the latest look.
+// A look older than this is not taken ahead of the reads (none came for a while, or libvirt is
+// slow): a read waits for a fresh one, at most kFreshWait and once. A look takes a few
+// milliseconds; a libvirt that stalls costs a reader kFreshWait, once, and then the latest look.
+inline constexpr std::chrono::milliseconds kStaleAfter{250};
 inline constexpr std::chrono::milliseconds kFreshWait{50};
 // While requests come, looks are taken ahead of them, so that no request waits for one.
 inline constexpr std::chrono::seconds kWatchWindow{3};
