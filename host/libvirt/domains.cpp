@@ -20,7 +20,7 @@ const Look& Domains::look() {
   // An old look is waited past once: if libvirt is slow, the next reads take what there is.
   if ((!latest || now - latest->begun >= kStaleAfter) && waitedOn_ != number) {
     waitedOn_ = number;
-    latest = watcher_.waitForLook(now - kLookLife, now + kFreshWait);
+    latest = watcher_.waitForLook(now - kLookLife, now + watcher_.freshWait());
   }
   install(latest);
   return current_;

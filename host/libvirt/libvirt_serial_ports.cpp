@@ -30,7 +30,7 @@ std::optional<std::vector<SerialPortInfo>> LibvirtSerialPorts::serialPorts(Machi
   // slow to answer): then the reads go on without them.
   const auto now = Watcher::Clock::now();
   if (!parsed && (!gaveUpAt_ || now - *gaveUpAt_ >= kPortsPatience)) {
-    parsed = watcher.waitForPorts(r->uuid, r->id, r->state, now + kFreshWait);
+    parsed = watcher.waitForPorts(r->uuid, r->id, r->state, now + watcher.freshWait());
     if (!parsed) gaveUpAt_ = now;
   }
   if (!parsed) return std::nullopt;

@@ -1,5 +1,6 @@
 #include "host/libvirt/watcher.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace qor::host::libvirt {
@@ -18,6 +19,7 @@ struct Watcher::Shared {
   std::shared_ptr<const Look> latest;
   std::uint64_t published = 0;
   Clock::time_point usbRead;
+  Clock::duration lastTook{};  // by the last look this thread took
   struct Kept {
     int id = -1;
     int state = 0;
@@ -61,6 +63,12 @@ void Watcher::want() {
 std::shared_ptr<const Look> Watcher::latest() {
   std::lock_guard lock(shared_->mutex);
   return shared_->latest;
+}
+
+Watcher::Clock::duration Watcher::freshWait() {
+  std::lock_guard lock(shared_->mutex);
+  if (!shared_->latest) return kLongestWait;
+  return std::min<Clock::duration>(kFreshWait + 2 * shared_->lastTook, kLongestWait);
 }
 
 std::shared_ptr<const Look> Watcher::waitForLook(Clock::time_point since, Clock::time_point until) {
@@ -141,6 +149,7 @@ void Watcher::run(std::shared_ptr<Shared> s) {
         }
       }
       s->nextLook = look.begun + kLookLife;
+      s->lastTook = Clock::now() - look.begun;
       s->publish(std::move(look));
     }
     if (!portsDue.empty()) {

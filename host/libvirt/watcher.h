@@ -19,8 +19,12 @@ inline constexpr std::chrono::milliseconds kLookLife{100};
 // A look older than this is not taken ahead of the reads (none came for a while, or libvirt is
 // slow): a read waits for a fresh one, at most kFreshWait and once. A look takes a few
 // milliseconds; a libvirt that stalls costs a reader kFreshWait, once, and then the latest look.
+// A look that takes longer (a remote server, a loaded one) is waited for as long as the last one
+// took, twice over, up to kLongestWait; the first look of all (the connection is opened for it)
+// up to kLongestWait too: until then there is nothing to answer from.
 inline constexpr std::chrono::milliseconds kStaleAfter{250};
 inline constexpr std::chrono::milliseconds kFreshWait{50};
+inline constexpr std::chrono::seconds kLongestWait{5};
 // While requests come, looks are taken ahead of them, so that no request waits for one.
 inline constexpr std::chrono::seconds kWatchWindow{3};
 inline constexpr std::chrono::seconds kUsbLife{1};
@@ -50,6 +54,8 @@ class Watcher {
   void want();
   // The latest look; nullptr before the first.
   std::shared_ptr<const Look> latest();
+  // How long a reader waits for a fresh look: see kFreshWait.
+  Clock::duration freshWait();
   // The latest look once one begun after `since` is there, or at `until`.
   std::shared_ptr<const Look> waitForLook(Clock::time_point since, Clock::time_point until);
   // A look an action took after it ended; it becomes the latest unless a later one is there.
