@@ -53,7 +53,8 @@ const Domains::Row* Domains::latestRow(MachineKey key) {
   if (!latest || Watcher::Clock::now() - latest->begun >= kGuestLookLife) return row(key);
   install(latest);
   for (const auto& r : current_.rows) {
-    if (r.key == key) return &r;
+    // Only a fresh look refuses: a machine just started may still read as paused in this one.
+    if (r.key == key && r.state == VIR_DOMAIN_RUNNING) return &r;
   }
   return row(key);
 }
