@@ -57,7 +57,7 @@ template <class T, class Request>
 Outcome<T> ask(BackendFixture& fixture, Request request) {
   Outcome<T> outcome;
   request(outcome.completion());
-  fixture.settle();
+  fixture.settleUntil([&] { return outcome.calls > 0; });
   EXPECT_TRUE(outcome.answered()) << "fired " << outcome.calls << " times";
   return outcome;
 }
