@@ -6,6 +6,8 @@
 #
 #   bash bench/guest_agent.sh [runs]        (default 7 runs per measurement)
 #
+# QOR_BENCH_BASELINE_HOST=PATH runs another qor-host (an earlier build) on a bus of its own
+# beside this one, and measures the transfers through it too, in the same run.
 # QOR_BENCH_4K=no leaves out the floors of 4 KiB pieces (2,049 agent calls each way, most of
 # the run's time).
 #
@@ -28,10 +30,12 @@ vm=bench
 # shellcheck source=../tests/vm/lib.sh
 source "$root/tests/vm/lib.sh"
 work=$(mktemp -d /tmp/qor-bench-agent.XXXXXX)
-bus_pid='' host_pid=''
+bus_pid='' host_pid='' base_bus_pid='' base_host_pid=''
 cleanup() {
   [ -z "$host_pid" ] || kill "$host_pid" 2>/dev/null || true
   [ -z "$bus_pid" ] || kill "$bus_pid" 2>/dev/null || true
+  [ -z "$base_host_pid" ] || kill "$base_host_pid" 2>/dev/null || true
+  [ -z "$base_bus_pid" ] || kill "$base_bus_pid" 2>/dev/null || true
   qorvm_daemon_stop || true
   rm -rf "$work"
 }
@@ -45,6 +49,17 @@ export DBUS_SESSION_BUS_ADDRESS=$address
 "$host" --backend libvirt --connect "$QORVM_URI" --bus-name "$name" >/dev/null 2>&1 &
 host_pid=$!
 for _ in $(seq 100); do busctl --user status "$name" >/dev/null 2>&1 && break; sleep 0.1; done
+base=${QOR_BENCH_BASELINE_HOST:-}
+if [ -n "$base" ]; then
+  { read -r base_address; read -r base_bus_pid; } < <(dbus-daemon --session --fork --print-address=1 --print-pid=1)
+  DBUS_SESSION_BUS_ADDRESS=$base_address "$base" --backend libvirt --connect "$QORVM_URI" \
+    --bus-name "$name" >/dev/null 2>&1 &
+  base_host_pid=$!
+  for _ in $(seq 100); do
+    DBUS_SESSION_BUS_ADDRESS=$base_address busctl --user status "$name" >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+fi
 
 mib=$((1024 * 1024))
 qorvm_exec "$vm" /bin/sh -c "head -c $((8 * mib)) /dev/urandom >/tmp/8m; head -c $mib /tmp/8m >/tmp/1m"
@@ -84,6 +99,10 @@ if [ "${QOR_BENCH_4K:-yes}" != no ]; then
 fi
 f=$(median "$floor $uri $vm read /tmp/8m $mib")
 report_throughput "pull 8 MiB vs 9 1 MiB reads" "$q" "$f" ">= 0.9x"
+if [ -n "$base" ]; then
+  b=$(median "env DBUS_SESSION_BUS_ADDRESS=$base_address $bin file pull $vm /tmp/8m > /dev/null")
+  report_throughput "  the baseline host: pull 8 MiB" "$b" "$f" ">= 0.9x"
+fi
 q=$(median "$bin file push $vm /tmp/up < $work/8m")
 if [ "${QOR_BENCH_4K:-yes}" != no ]; then
   f=$(median "$floor $uri $vm write /tmp/up2 2048")
@@ -91,6 +110,10 @@ if [ "${QOR_BENCH_4K:-yes}" != no ]; then
 fi
 f=$(median "$floor $uri $vm write /tmp/up2 128 65536")
 report_throughput "push 8 MiB vs 129 64 KiB writes" "$q" "$f" ">= 0.9x"
+if [ -n "$base" ]; then
+  b=$(median "env DBUS_SESSION_BUS_ADDRESS=$base_address $bin file push $vm /tmp/up < $work/8m")
+  report_throughput "  the baseline host: push 8 MiB" "$b" "$f" ">= 0.9x"
+fi
 echo "qorctl's peak memory (KiB): pull 1 MiB $(peak "$bin" file pull "$vm" /tmp/1m)," \
   "pull 8 MiB $(peak "$bin" file pull "$vm" /tmp/8m)," \
   "push 1 MiB $(peak "$bin" file push "$vm" /tmp/up <"$work/1m")," \
