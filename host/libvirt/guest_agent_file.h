@@ -30,6 +30,8 @@ inline constexpr std::size_t kWriteBehind = kMaxWritePiece;
 // One agent call on a thread of its own, so that the client's next requests are answered while
 // it runs: the next piece of a file read ahead, or the last piece written behind. Nothing else
 // reaches the file's agent handle until it is finished, so the agent sees the calls in order.
+// Its end waits for the call: a file is dropped with a call on its way only when the client
+// left (the close has waited already) or its machine stopped, which ends the call at once.
 class CallInFlight {
  public:
   CallInFlight() = default;
