@@ -5,10 +5,12 @@
 //   agent_floor URI DOMAIN connect              only the connection and the lookup
 //   agent_floor URI DOMAIN exec                 guest-exec /bin/true, guest-exec-status until
 //                                               it has ended (asking without pause)
-//   agent_floor URI DOMAIN read PATH            guest-file-open, 4 KiB guest-file-reads until
-//                                               one comes back empty, guest-file-close
-//   agent_floor URI DOMAIN write PATH COUNT     guest-file-open, COUNT 4 KiB guest-file-writes
-//                                               and an empty one, guest-file-close
+//   agent_floor URI DOMAIN read PATH [PIECE]    guest-file-open, guest-file-reads of PIECE bytes
+//                                               (4096) until one comes back empty,
+//                                               guest-file-close
+//   agent_floor URI DOMAIN write PATH COUNT [PIECE]
+//                                               guest-file-open, COUNT guest-file-writes of PIECE
+//                                               bytes (4096) and an empty one, guest-file-close
 #include <libvirt/libvirt-qemu.h>
 #include <libvirt/libvirt.h>
 #include <libvirt/virterror.h>
@@ -39,9 +41,9 @@ nlohmann::json agent(const char* command, nlohmann::json arguments) {
   return parsed.at("return");
 }
 
-// The 4 KiB chunk, in base64, that every write sends: not compressible.
-std::string chunk() {
-  std::string bytes(4096, '\0');
+// The piece, in base64, that every write sends: not compressible.
+std::string chunk(std::size_t size) {
+  std::string bytes(size, '\0');
   unsigned state = 12345;
   for (char& c : bytes) {
     state = state * 1103515245 + 12345;
@@ -55,7 +57,8 @@ std::string chunk() {
 int main(int argc, char** argv) {
   if (argc < 4) {
     std::fprintf(stderr,
-                 "usage: agent_floor URI DOMAIN connect | exec | read PATH | write PATH COUNT\n");
+                 "usage: agent_floor URI DOMAIN connect | exec | read PATH [PIECE] |"
+                 " write PATH COUNT [PIECE]\n");
     return 64;
   }
   virSetErrorFunc(nullptr, [](void*, virErrorPtr) {});
@@ -70,15 +73,17 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 100000; ++i) {
       if (agent("guest-exec-status", {{"pid", pid}}).at("exited").get<bool>()) break;
     }
-  } else if (mode == "read" && argc == 5) {
+  } else if (mode == "read" && (argc == 5 || argc == 6)) {
+    const long piece = argc == 6 ? std::strtol(argv[5], nullptr, 10) : 4096;
     auto handle = agent("guest-file-open", {{"path", argv[4]}, {"mode", "r"}});
     for (int i = 0; i < 10000000; ++i) {
-      if (agent("guest-file-read", {{"handle", handle}, {"count", 4096}}).at("count") == 0) break;
+      if (agent("guest-file-read", {{"handle", handle}, {"count", piece}}).at("count") == 0) break;
     }
     agent("guest-file-close", {{"handle", handle}});
-  } else if (mode == "write" && argc == 6) {
+  } else if (mode == "write" && (argc == 6 || argc == 7)) {
+    const long piece = argc == 7 ? std::strtol(argv[6], nullptr, 10) : 4096;
     auto handle = agent("guest-file-open", {{"path", argv[4]}, {"mode", "w"}});
-    const std::string data = chunk();
+    const std::string data = chunk(static_cast<std::size_t>(piece));
     const long count = std::strtol(argv[5], nullptr, 10);
     for (long i = 0; i < count; ++i)
       agent("guest-file-write", {{"handle", handle}, {"buf-b64", data}});

@@ -67,6 +67,11 @@ Result<Done> startDomain(virConnectPtr conn, virDomainPtr d, bool saving) {
 
 Result<Done> suspendDomain(virDomainPtr d, bool saving) {
   const auto before = stateOf(d);
+  // QEMU takes a pause of a paused machine as done (the test driver refuses it): the caller
+  // would think it paused what another had paused.
+  if (!saving && before && before->state == VIR_DOMAIN_PAUSED) {
+    return invalidState("The virtual machine is already suspended.");
+  }
   // A saved machine comes back running: start is what resumes it.
   const int r = saving ? virDomainManagedSave(d, VIR_DOMAIN_SAVE_RUNNING) : virDomainSuspend(d);
   if (r == 0) return ok();

@@ -1,6 +1,7 @@
 #include "host/libvirt/guest_agent_file.h"
 
 #include <algorithm>
+#include <system_error>
 #include <utility>
 
 #include "support/base64.h"
@@ -18,6 +19,26 @@ std::optional<std::int64_t> integerOf(const nlohmann::json& j, const char* key) 
 
 }  // namespace
 
+CallInFlight::~CallInFlight() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void CallInFlight::start(std::function<Result<nlohmann::json>()> call) {
+  outcome_.reset();
+  try {
+    thread_ = std::thread([this, call = std::move(call)] { outcome_ = call(); });
+  } catch (const std::system_error&) {
+    outcome_ = call();  // no thread to be had: the call is made now, as it would have been
+  }
+}
+
+Result<nlohmann::json> CallInFlight::finish() {
+  if (thread_.joinable()) thread_.join();
+  auto outcome = std::move(outcome_).value_or(failed("The agent call was not made."));
+  outcome_.reset();
+  return outcome;
+}
+
 GuestFile::GuestFile(AgentChannel& channel, std::string domain, std::string path,
                      std::int64_t agentHandle, bool readable, bool writable)
     : channel_(channel),
@@ -31,6 +52,10 @@ Result<std::string> GuestFile::read(std::int64_t offset, std::int64_t length, bo
   if (!readable_) return invalidState("The file is not open for reading.");
   if (auto flushed = flush(); !succeeded(flushed)) return std::get<Failure>(std::move(flushed));
   if (offset != 0) {
+    // The piece on its way lies between the buffer and the agent's position.
+    if (auto collected = collectAhead(); !succeeded(collected)) {
+      return std::get<Failure>(std::move(collected));
+    }
     const auto left = static_cast<std::int64_t>(aheadLeft());
     if (offset >= -static_cast<std::int64_t>(consumed_) && offset <= left) {
       consumed_ = static_cast<std::size_t>(static_cast<std::int64_t>(consumed_) + offset);
@@ -58,6 +83,15 @@ Result<std::string> GuestFile::read(std::int64_t offset, std::int64_t length, bo
       continue;
     }
     if (atEnd) break;
+    if (inFlight_.running()) {
+      if (auto collected = collectAhead(); !succeeded(collected)) {
+        ahead_ = out + ahead_.substr(consumed_);
+        consumed_ = 0;
+        return std::get<Failure>(std::move(collected));
+      }
+      atEnd = sawEnd_;
+      continue;
+    }
     std::size_t count = wanted - out.size();
     // Only a file nobody writes through this handle is read ahead: a write must land where
     // the client is, not where the agent is.
@@ -78,6 +112,8 @@ Result<std::string> GuestFile::read(std::int64_t offset, std::int64_t length, bo
     sawEnd_ = atEnd;
   }
 
+  readAheadInBackground();
+
   if (!base64) {
     // Raw text stops before a character the length cuts; bytes that are not text are refused
     // and stay unread.
@@ -96,9 +132,14 @@ Result<std::string> GuestFile::read(std::int64_t offset, std::int64_t length, bo
 }
 
 Result<std::string> GuestFile::fetch(std::int64_t count, bool& eof) {
-  auto reply =
+  return pieceOf(
       channel_.call(domain_, "guest-file-read", {{"handle", agentHandle_}, {"count", count}},
-                    "Cannot read '" + path_ + "' in the guest");
+                    "Cannot read '" + path_ + "' in the guest"),
+      count, eof);
+}
+
+Result<std::string> GuestFile::pieceOf(Result<nlohmann::json> reply, std::int64_t count,
+                                       bool& eof) {
   if (auto* e = std::get_if<Failure>(&reply)) return std::move(*e);
   const auto& ret = std::get<nlohmann::json>(reply);
   auto read = integerOf(ret, "count");
@@ -111,6 +152,32 @@ Result<std::string> GuestFile::fetch(std::int64_t count, bool& eof) {
   auto end = ret.find("eof");
   eof = end != ret.end() && end->is_boolean() && end->get<bool>();
   return std::move(*bytes);
+}
+
+void GuestFile::readAheadInBackground() {
+  // Only a file nobody writes through this handle is read ahead, and only up to its end.
+  if (writable_ || sawEnd_ || inFlight_.running()) return;
+  const std::size_t count = std::min(readAhead_, kMaxReadPiece);
+  inFlightSize_ = count;
+  inFlightReads_ = true;
+  inFlight_.start([&channel = channel_, domain = domain_, handle = agentHandle_,
+                   context = "Cannot read '" + path_ + "' in the guest", count] {
+    return channel.call(domain, "guest-file-read",
+                        {{"handle", handle}, {"count", static_cast<std::int64_t>(count)}}, context);
+  });
+}
+
+Result<Done> GuestFile::collectAhead() {
+  if (!inFlight_.running() || !inFlightReads_) return Done{};
+  bool eof = false;
+  auto piece = pieceOf(inFlight_.finish(), static_cast<std::int64_t>(inFlightSize_), eof);
+  if (auto* e = std::get_if<Failure>(&piece)) return std::move(*e);
+  const auto& bytes = std::get<std::string>(piece);
+  ahead_ = ahead_.substr(consumed_) + bytes;
+  consumed_ = 0;
+  readAhead_ = std::min(readAhead_ * 2, kMaxReadAhead);
+  sawEnd_ = eof || bytes.size() < inFlightSize_;
+  return Done{};
 }
 
 Result<Done> GuestFile::write(std::string bytes, std::int64_t offset) {
@@ -130,37 +197,64 @@ Result<Done> GuestFile::write(std::string bytes, std::int64_t offset) {
     if (auto moved = seek(offset); !succeeded(moved)) return moved;
   }
   behind_ += bytes;
-  if (behind_.size() >= kWriteBehind) return flush();
+  if (behind_.size() < kWriteBehind) return Done{};
+  // Whole pieces but the last go now; the last goes out while the client sends more.
+  if (auto collected = collectBehind(); !succeeded(collected)) return collected;
+  while (behind_.size() > kMaxWritePiece) {
+    const std::string piece = behind_.substr(0, kMaxWritePiece);
+    behind_.erase(0, kMaxWritePiece);
+    if (auto sent = send(piece); !succeeded(sent)) return sent;
+  }
+  if (behind_.size() < kWriteBehind) return Done{};
+  inFlightSize_ = behind_.size();
+  inFlightReads_ = false;
+  inFlight_.start([&channel = channel_, domain = domain_, handle = agentHandle_,
+                   context = "Cannot write '" + path_ + "' in the guest",
+                   data = support::base64Encode(behind_)] {
+    return channel.call(domain, "guest-file-write", {{"handle", handle}, {"buf-b64", data}},
+                        context);
+  });
+  behind_.clear();
   return Done{};
 }
 
+Result<Done> GuestFile::written(const Result<nlohmann::json>& reply, std::size_t size) {
+  std::optional<Failure> failure;
+  if (const auto* e = std::get_if<Failure>(&reply)) {
+    failure = *e;
+  } else if (auto count = integerOf(std::get<nlohmann::json>(reply), "count"); !count) {
+    failure = malformedReply("guest-file-write");
+  } else if (*count != static_cast<std::int64_t>(size)) {
+    failure = failed("The guest took only " + std::to_string(*count) + " of " +
+                     std::to_string(size) + " bytes for '" + path_ + "'; the file is incomplete.");
+  }
+  if (!failure) return Done{};
+  behind_.clear();
+  broken_ = failure;
+  return *failure;
+}
+
+Result<Done> GuestFile::send(std::string_view piece) {
+  return written(
+      channel_.call(domain_, "guest-file-write",
+                    {{"handle", agentHandle_}, {"buf-b64", support::base64Encode(piece)}},
+                    "Cannot write '" + path_ + "' in the guest"),
+      piece.size());
+}
+
+Result<Done> GuestFile::collectBehind() {
+  if (!inFlight_.running() || inFlightReads_) return Done{};
+  return written(inFlight_.finish(), inFlightSize_);
+}
+
 Result<Done> GuestFile::flush() {
+  if (auto collected = collectBehind(); !succeeded(collected)) return collected;
   if (behind_.empty()) return Done{};
   if (broken_) return *broken_;
-  std::size_t sent = 0;
-  while (sent < behind_.size()) {
-    const std::string_view piece =
-        std::string_view(behind_).substr(sent, std::min(kMaxWritePiece, behind_.size() - sent));
-    auto reply =
-        channel_.call(domain_, "guest-file-write",
-                      {{"handle", agentHandle_}, {"buf-b64", support::base64Encode(piece)}},
-                      "Cannot write '" + path_ + "' in the guest");
-    std::optional<Failure> failure;
-    if (auto* e = std::get_if<Failure>(&reply)) {
-      failure = std::move(*e);
-    } else if (auto count = integerOf(std::get<nlohmann::json>(reply), "count"); !count) {
-      failure = malformedReply("guest-file-write");
-    } else if (*count != static_cast<std::int64_t>(piece.size())) {
-      failure = failed("The guest took only " + std::to_string(*count) + " of " +
-                       std::to_string(piece.size()) + " bytes for '" + path_ +
-                       "'; the file is incomplete.");
+  for (std::size_t at = 0; at < behind_.size(); at += kMaxWritePiece) {
+    if (auto sent = send(std::string_view(behind_).substr(at, kMaxWritePiece)); !succeeded(sent)) {
+      return sent;
     }
-    if (failure) {
-      behind_.clear();
-      broken_ = failure;
-      return *failure;
-    }
-    sent += piece.size();
   }
   behind_.clear();
   return Done{};
@@ -182,6 +276,8 @@ Result<Done> GuestFile::seek(std::int64_t offset) {
 
 Result<Done> GuestFile::close() {
   auto flushed = flush();
+  // A piece read ahead that nobody will take.
+  if (inFlight_.running()) (void)inFlight_.finish();
   closed = true;
   const auto reply = channel_.ask(domain_, "guest-file-close", {{"handle", agentHandle_}});
   const Failure* refused = failureOf(reply);

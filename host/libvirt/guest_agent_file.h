@@ -3,9 +3,12 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <thread>
 
 #include "host/libvirt/guest_agent_channel.h"
 
@@ -24,9 +27,36 @@ inline constexpr std::size_t kFirstReadAhead = 64 * 1024;
 inline constexpr std::size_t kMaxReadAhead = 1024 * 1024;
 inline constexpr std::size_t kWriteBehind = kMaxWritePiece;
 
+// One agent call on a thread of its own, so that the client's next requests are answered while
+// it runs: the next piece of a file read ahead, or the last piece written behind. Nothing else
+// reaches the file's agent handle until it is finished, so the agent sees the calls in order.
+// Its end waits for the call: a file is dropped with a call on its way only when the client
+// left (the close has waited already) or its machine stopped, which ends the call at once.
+class CallInFlight {
+ public:
+  CallInFlight() = default;
+  CallInFlight(const CallInFlight&) = delete;
+  CallInFlight& operator=(const CallInFlight&) = delete;
+  ~CallInFlight();
+
+  bool running() const { return thread_.joinable(); }
+  void start(std::function<Result<nlohmann::json>()> call);
+  // Waits for the call; answers its outcome.
+  Result<nlohmann::json> finish();
+
+ private:
+  std::thread thread_;
+  std::optional<Result<nlohmann::json>> outcome_;
+};
+
 // One file open in a guest through its agent. It owns the client's position, kept exact while
 // data is read ahead of it (a file open for reading only) or written behind it, and a write
 // failure, after which every later write fails too so that no gap is left unnoticed.
+//
+// While the client takes what was read ahead, the next piece is already on its way; a piece
+// written behind goes out while the client sends the next one. A failure of such a call is
+// told to the request that needs its outcome: the read that reaches the missing bytes, the next
+// write or the close.
 //
 // Its calls block on the agent (worker threads only), and the caller holds `lock` around each
 // of them: one request on the file at a time.
@@ -53,6 +83,16 @@ class GuestFile {
 
  private:
   Result<std::string> fetch(std::int64_t count, bool& eof);
+  Result<std::string> pieceOf(Result<nlohmann::json> reply, std::int64_t count, bool& eof);
+  // Takes the piece read ahead in the background, if one is on its way, after what the buffer
+  // holds; its failure is the answer.
+  Result<Done> collectAhead();
+  void readAheadInBackground();
+  // Waits for the piece written in the background, if one is on its way.
+  Result<Done> collectBehind();
+  // Whether the agent took all `size` bytes; a write it did not take breaks the file.
+  Result<Done> written(const Result<nlohmann::json>& reply, std::size_t size);
+  Result<Done> send(std::string_view piece);
   Result<Done> flush();
   Result<Done> seek(std::int64_t offset);
   std::size_t aheadLeft() const { return ahead_.size() - consumed_; }
@@ -72,6 +112,10 @@ class GuestFile {
   // Written by the client, not sent yet: the agent's position is behind the client's by this.
   std::string behind_;
   std::optional<Failure> broken_;
+  // The call on its way in the background, and the size of what it reads or writes.
+  CallInFlight inFlight_;
+  std::size_t inFlightSize_ = 0;
+  bool inFlightReads_ = false;
 };
 
 }  // namespace qor::host::libvirt

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,9 +58,21 @@ template <class T, class Request>
 Outcome<T> ask(BackendFixture& fixture, Request request) {
   Outcome<T> outcome;
   request(outcome.completion());
-  fixture.settle();
+  fixture.settleUntil([&] { return outcome.calls > 0; });
   EXPECT_TRUE(outcome.answered()) << "fired " << outcome.calls << " times";
   return outcome;
+}
+
+// Whether `holds` comes true while the loop settles, within five seconds: a backend may carry
+// out a release in the background.
+template <class Predicate>
+bool eventually(BackendFixture& fixture, Predicate holds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!holds()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    fixture.settle();
+  }
+  return true;
 }
 
 inline MachineKey keyOf(Backends& b, const std::string& id) {

@@ -134,6 +134,49 @@ TEST_F(GuestFilesTest, PositionsFollowTheClientThroughReadAheadAndWriteBehind) {
   }
 }
 
+// While the client takes one piece the next is asked for; its failure reaches the client at
+// the read that needs its bytes, after every byte before them, and the client can go on.
+TEST_F(GuestFilesTest, TheNextPieceIsOnItsWayWhileTheClientTakesTheLast) {
+  const std::string bytes = randomBytes(1024 * 1024, 5);
+  agent.disk["/big"] = bytes;
+  GuestHandle f = openFile("/big", kReading);
+  agent.sent.clear();
+  EXPECT_EQ(support::base64Decode(value(guest.read(kDomain, f, 0, kCurrent, 4096, true, false))),
+            bytes.substr(0, 4096));
+  value(guest.close(kDomain, f));
+  EXPECT_EQ(agent.commands(),
+            (std::vector<std::string>{"guest-file-read", "guest-file-read", "guest-file-close"}));
+
+  f = openFile("/big", kReading);
+  int reads = 0;
+  agent.fault = [&reads](const nlohmann::json& r) -> std::optional<Reply> {
+    if (r["execute"] == "guest-file-read" && ++reads == 2) {
+      return agentRefusal("guest-file-read", "failed to read file: Input/output error");
+    }
+    return std::nullopt;
+  };
+  std::string got;
+  std::optional<Failure> failedRead;
+  for (int i = 0; i < 100 && !failedRead; ++i) {
+    auto chunk = guest.read(kDomain, f, 0, kCurrent, 4096, true, false);
+    if (auto* e = std::get_if<Failure>(&chunk)) {
+      failedRead = *e;
+    } else {
+      got += support::base64Decode(std::get<std::string>(chunk)).value_or("?");
+    }
+  }
+  ASSERT_TRUE(failedRead);
+  EXPECT_EQ(failedRead->message,
+            "Cannot read '/big' in the guest: failed to read file: Input/output error.");
+  EXPECT_EQ(got, bytes.substr(0, got.size()));
+  EXPECT_GT(got.size(), 0u);
+  EXPECT_EQ(support::base64Decode(value(guest.read(kDomain, f, 0, kCurrent, 4096, true, false))),
+            bytes.substr(got.size(), 4096));
+  value(guest.close(kDomain, f));
+  agent.fault = nullptr;
+  EXPECT_TRUE(agent.open.empty());
+}
+
 TEST_F(GuestFilesTest, RawTextReadsStopBeforeACutCharacterAndRefuseBinary) {
   agent.disk["/t"] =
       "ab\xC3\xA9"
