@@ -18,11 +18,12 @@ std::optional<std::int64_t> integerOf(const nlohmann::json& j, const char* key) 
 
 }  // namespace
 
-GuestFile::GuestFile(AgentChannel& channel, std::string domain, std::string path,
+GuestFile::GuestFile(AgentChannel& channel, std::string domain, std::string path, AgentRun run,
                      std::int64_t agentHandle, bool readable, bool writable)
     : channel_(channel),
       domain_(std::move(domain)),
       path_(std::move(path)),
+      run_(run),
       agentHandle_(agentHandle),
       readable_(readable),
       writable_(writable) {}
@@ -96,9 +97,9 @@ Result<std::string> GuestFile::read(std::int64_t offset, std::int64_t length, bo
 }
 
 Result<std::string> GuestFile::fetch(std::int64_t count, bool& eof) {
-  auto reply =
-      channel_.call(domain_, "guest-file-read", {{"handle", agentHandle_}, {"count", count}},
-                    "Cannot read '" + path_ + "' in the guest");
+  auto reply = channel_.callIn(run_, domain_, "guest-file-read",
+                               {{"handle", agentHandle_}, {"count", count}},
+                               "Cannot read '" + path_ + "' in the guest", staleFile());
   if (auto* e = std::get_if<Failure>(&reply)) return std::move(*e);
   const auto& ret = std::get<nlohmann::json>(reply);
   auto read = integerOf(ret, "count");
@@ -142,9 +143,9 @@ Result<Done> GuestFile::flush() {
     const std::string_view piece =
         std::string_view(behind_).substr(sent, std::min(kMaxWritePiece, behind_.size() - sent));
     auto reply =
-        channel_.call(domain_, "guest-file-write",
-                      {{"handle", agentHandle_}, {"buf-b64", support::base64Encode(piece)}},
-                      "Cannot write '" + path_ + "' in the guest");
+        channel_.callIn(run_, domain_, "guest-file-write",
+                        {{"handle", agentHandle_}, {"buf-b64", support::base64Encode(piece)}},
+                        "Cannot write '" + path_ + "' in the guest", staleFile());
     std::optional<Failure> failure;
     if (auto* e = std::get_if<Failure>(&reply)) {
       failure = std::move(*e);
@@ -167,9 +168,9 @@ Result<Done> GuestFile::flush() {
 }
 
 Result<Done> GuestFile::seek(std::int64_t offset) {
-  auto reply = channel_.call(domain_, "guest-file-seek",
-                             {{"handle", agentHandle_}, {"offset", offset}, {"whence", "cur"}},
-                             "Cannot move in '" + path_ + "' in the guest");
+  auto reply = channel_.callIn(run_, domain_, "guest-file-seek",
+                               {{"handle", agentHandle_}, {"offset", offset}, {"whence", "cur"}},
+                               "Cannot move in '" + path_ + "' in the guest", staleFile());
   if (auto* e = std::get_if<Failure>(&reply)) {
     // The agent's position is unknown now: writing on could leave a gap.
     if (writable_) broken_ = *e;
@@ -183,11 +184,14 @@ Result<Done> GuestFile::seek(std::int64_t offset) {
 Result<Done> GuestFile::close() {
   auto flushed = flush();
   closed = true;
-  const auto reply = channel_.ask(domain_, "guest-file-close", {{"handle", agentHandle_}});
+  const auto reply =
+      channel_.askIn(run_, domain_, "guest-file-close", {{"handle", agentHandle_}}, staleFile());
   const Failure* refused = failureOf(reply);
   if (refused && classifyAgentFailure(refused->message) == AgentFault::notAnswering) {
-    channel_.closeLater(domain_, agentHandle_);
+    channel_.closeLater(domain_, run_, agentHandle_);
   }
+  // Whatever was written behind is lost with the old agent: that is the news.
+  if (refused && refused->kind == HostErrorKind::noObject) return staleFile();
   // A failed write is the news that matters, told again here: the file is incomplete.
   if (!succeeded(flushed)) return flushed;
   if (broken_) return *broken_;
