@@ -6,7 +6,7 @@ void AgentJobs::noteRun(const Domains::Row& r) {
   // A new run of the machine has a new agent: whatever the old one had open is gone.
   auto [it, added] = runs_.emplace(r.uuid, r.id);
   if (!added && it->second != r.id) {
-    agent_.forgetMachine(r.uuid);
+    agent_.agentRestarted(r.uuid);
     it->second = r.id;
   }
 }

@@ -27,8 +27,8 @@ class AgentJobs {
 
   GuestAgent& agent() { return agent_; }
 
-  // The UUID of a machine the look knows, or nullopt; a new run of it drops what its old agent
-  // had open.
+  // The UUID of a machine the look knows, or nullopt; a new run of it makes what its old agent
+  // had open stale.
   std::optional<std::string> known(MachineKey key);
   // Runs `job` with the machine's UUID on its agent's lane and completes `done` on the loop, if
   // the machine's agent can be asked; else `done` fails at once saying why not. An agent that

@@ -22,7 +22,7 @@ namespace qor::host::libvirt {
 //
 // Requests block on the agent (up to the timeout), so they run on worker threads, never on the
 // host's loop, several at once (one file's requests wait for each other); the lists, age and
-// forgetMachine answer at once from any thread.
+// agentRestarted answer at once from any thread.
 class GuestAgent {
  public:
   // `lookup`: the backend's way to the addresses libvirt knows without the agent (leases, ARP).
@@ -74,9 +74,10 @@ class GuestAgent {
   // written goes out first), the process is forgotten (its program goes on). No answer.
   void releaseFile(GuestHandle file) { files_.release(file); }
   void releaseProcess(GuestHandle process) { programs_.release(process); }
-  // The machine stopped: its agent and everything opened through it are gone. Asks nothing
-  // and waits for nothing, so the loop may call it.
-  void forgetMachine(const std::string& domainUuid);
+  // The machine's agent started afresh (a new run of the machine, a guest reboot, the agent
+  // reconnected): everything opened through the old one is stale, and its requests answer so.
+  // Asks nothing and waits for nothing, so the loop may call it.
+  void agentRestarted(const std::string& domainUuid) { channel_.restarted(domainUuid); }
 
  private:
   AgentChannel channel_;

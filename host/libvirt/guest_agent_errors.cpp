@@ -27,6 +27,8 @@ constexpr std::array kPatterns{
     Pattern{"not available due to an error", AgentFault::notAnswering},
     Pattern{"Guest agent disappeared", AgentFault::notAnswering},
     Pattern{"while connecting to the guest agent", AgentFault::notAnswering},
+    // qemu-ga's words for a file handle it does not have.
+    Pattern{"' has not been found", AgentFault::handleLost},
     Pattern{"unable to execute QEMU agent command", AgentFault::agentError},
 };
 
@@ -74,12 +76,22 @@ Failure agentFailure(std::string_view libvirtMessage, std::string_view context) 
     case AgentFault::replyTooLarge:
       return failed("The guest agent's answer is too large to come through libvirt: " +
                     sentence(said));
+    case AgentFault::handleLost:
+      return staleFile();
     case AgentFault::agentError:
       return failed(std::string(context) + ": " + sentence(agentWords(libvirtMessage)));
     case AgentFault::other:
       break;
   }
   return failed(std::string(context) + ": " + sentence(said));
+}
+
+Failure staleFile() {
+  return noObject("The guest agent restarted; the file is no longer open.");
+}
+
+Failure staleProcess() {
+  return noObject("The guest agent restarted; the process is no longer known.");
 }
 
 Failure malformedReply(std::string_view command) {

@@ -17,6 +17,7 @@ enum class AgentFault {
   notAnswering,   // the agent is connected but silent, or unusable after an error
   notRunning,     // the machine is paused or stopped
   replyTooLarge,  // the answer does not fit through libvirt
+  handleLost,     // the agent does not know a file handle it gave out: it started afresh
   agentError,     // the agent itself refused the command
   other,          // anything else libvirt says (the connection is gone, ...)
 };
@@ -30,6 +31,10 @@ std::string agentWords(std::string_view libvirtMessage);
 // whatever was asked; the agent's own refusals carry `context` ("Cannot open '/x' in the
 // guest") in front of its words.
 Failure agentFailure(std::string_view libvirtMessage, std::string_view context);
+
+// What a request answers on a file or process that an earlier run of the agent handed out.
+Failure staleFile();
+Failure staleProcess();
 
 // The agent answered `command` with something that is not that command's reply.
 Failure malformedReply(std::string_view command);

@@ -39,11 +39,12 @@ Result<nlohmann::json> CallInFlight::finish() {
   return outcome;
 }
 
-GuestFile::GuestFile(AgentChannel& channel, std::string domain, std::string path,
+GuestFile::GuestFile(AgentChannel& channel, std::string domain, std::string path, AgentRun run,
                      std::int64_t agentHandle, bool readable, bool writable)
     : channel_(channel),
       domain_(std::move(domain)),
       path_(std::move(path)),
+      run_(run),
       agentHandle_(agentHandle),
       readable_(readable),
       writable_(writable) {}
@@ -132,10 +133,10 @@ Result<std::string> GuestFile::read(std::int64_t offset, std::int64_t length, bo
 }
 
 Result<std::string> GuestFile::fetch(std::int64_t count, bool& eof) {
-  return pieceOf(
-      channel_.call(domain_, "guest-file-read", {{"handle", agentHandle_}, {"count", count}},
-                    "Cannot read '" + path_ + "' in the guest"),
-      count, eof);
+  return pieceOf(channel_.callIn(run_, domain_, "guest-file-read",
+                                 {{"handle", agentHandle_}, {"count", count}},
+                                 "Cannot read '" + path_ + "' in the guest", staleFile()),
+                 count, eof);
 }
 
 Result<std::string> GuestFile::pieceOf(Result<nlohmann::json> reply, std::int64_t count,
@@ -236,9 +237,9 @@ Result<Done> GuestFile::written(const Result<nlohmann::json>& reply, std::size_t
 
 Result<Done> GuestFile::send(std::string_view piece) {
   return written(
-      channel_.call(domain_, "guest-file-write",
-                    {{"handle", agentHandle_}, {"buf-b64", support::base64Encode(piece)}},
-                    "Cannot write '" + path_ + "' in the guest"),
+      channel_.callIn(run_, domain_, "guest-file-write",
+                      {{"handle", agentHandle_}, {"buf-b64", support::base64Encode(piece)}},
+                      "Cannot write '" + path_ + "' in the guest", staleFile()),
       piece.size());
 }
 
@@ -261,9 +262,9 @@ Result<Done> GuestFile::flush() {
 }
 
 Result<Done> GuestFile::seek(std::int64_t offset) {
-  auto reply = channel_.call(domain_, "guest-file-seek",
-                             {{"handle", agentHandle_}, {"offset", offset}, {"whence", "cur"}},
-                             "Cannot move in '" + path_ + "' in the guest");
+  auto reply = channel_.callIn(run_, domain_, "guest-file-seek",
+                               {{"handle", agentHandle_}, {"offset", offset}, {"whence", "cur"}},
+                               "Cannot move in '" + path_ + "' in the guest", staleFile());
   if (auto* e = std::get_if<Failure>(&reply)) {
     // The agent's position is unknown now: writing on could leave a gap.
     if (writable_) broken_ = *e;
@@ -279,11 +280,14 @@ Result<Done> GuestFile::close() {
   // A piece read ahead that nobody will take.
   if (inFlight_.running()) (void)inFlight_.finish();
   closed = true;
-  const auto reply = channel_.ask(domain_, "guest-file-close", {{"handle", agentHandle_}});
+  const auto reply =
+      channel_.askIn(run_, domain_, "guest-file-close", {{"handle", agentHandle_}}, staleFile());
   const Failure* refused = failureOf(reply);
   if (refused && classifyAgentFailure(refused->message) == AgentFault::notAnswering) {
-    channel_.closeLater(domain_, agentHandle_);
+    channel_.closeLater(domain_, run_, agentHandle_);
   }
+  // Whatever was written behind is lost with the old agent: that is the news.
+  if (refused && refused->kind == HostErrorKind::noObject) return staleFile();
   // A failed write is the news that matters, told again here: the file is incomplete.
   if (!succeeded(flushed)) return flushed;
   if (broken_) return *broken_;

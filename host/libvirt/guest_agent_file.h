@@ -62,23 +62,26 @@ class CallInFlight {
 // of them: one request on the file at a time.
 class GuestFile {
  public:
-  GuestFile(AgentChannel& channel, std::string domain, std::string path, std::int64_t agentHandle,
-            bool readable, bool writable);
+  GuestFile(AgentChannel& channel, std::string domain, std::string path, AgentRun run,
+            std::int64_t agentHandle, bool readable, bool writable);
   GuestFile(const GuestFile&) = delete;
   GuestFile& operator=(const GuestFile&) = delete;
 
   const std::string& domain() const { return domain_; }
+  // Whether the agent that opened it has been replaced: then the agent's handle may name
+  // another file, and nothing is sent through it.
+  bool stale() const { return channel_.run(domain_) != run_; }
 
   // Up to `length` bytes after moving `offset` from the client's position; raw text stops
   // before a character the length cuts, and bytes that are not text are refused and stay unread.
   Result<std::string> read(std::int64_t offset, std::int64_t length, bool base64);
   Result<Done> write(std::string bytes, std::int64_t offset);
   // Sends what was written behind and closes the file in the guest; a close the agent does not
-  // answer is tried again later (AgentChannel).
+  // answer is tried again later (AgentChannel). A stale file is only marked closed.
   Result<Done> close();
 
   std::mutex lock;
-  // Set once closed, or once its machine stopped: then no request may use it.
+  // Set once closed: then no request may use it.
   std::atomic<bool> closed{false};
 
  private:
@@ -100,6 +103,7 @@ class GuestFile {
   AgentChannel& channel_;
   const std::string domain_;
   const std::string path_;
+  const AgentRun run_;
   const std::int64_t agentHandle_;
   const bool readable_;
   const bool writable_;

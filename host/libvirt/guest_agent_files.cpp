@@ -26,15 +26,16 @@ Result<GuestHandle> AgentFiles::open(const std::string& domainUuid, const std::s
   }
   // fopen()'s modes: "+" opens for both; "w" creates the file or empties it.
   const char* fopenMode = reading ? (updating ? "r+" : "r") : (updating ? "w+" : "w");
-  auto opened = channel_.call(domainUuid, "guest-file-open", {{"path", path}, {"mode", fopenMode}},
-                              "Cannot open '" + path + "' in the guest");
+  auto opened =
+      channel_.handOut(domainUuid, "guest-file-open", {{"path", path}, {"mode", fopenMode}},
+                       "Cannot open '" + path + "' in the guest");
   if (auto* e = std::get_if<Failure>(&opened)) return std::move(*e);
-  const auto& ret = std::get<nlohmann::json>(opened);
-  if (!ret.is_number_integer()) return malformedReply("guest-file-open");
+  const auto& handed = std::get<AgentChannel::Handed>(opened);
+  if (!handed.reply.is_number_integer()) return malformedReply("guest-file-open");
 
-  auto f =
-      std::make_shared<GuestFile>(channel_, domainKey(domainUuid), path, ret.get<std::int64_t>(),
-                                  reading || updating, !reading || updating);
+  auto f = std::make_shared<GuestFile>(channel_, domainKey(domainUuid), path, handed.run,
+                                       handed.reply.get<std::int64_t>(), reading || updating,
+                                       !reading || updating);
   std::lock_guard guard(mutex_);
   const GuestHandle handle = next_++;
   files_.emplace(handle, std::move(f));
@@ -55,6 +56,8 @@ Result<std::string> AgentFiles::read(const std::string& domainUuid, GuestHandle 
   }
   std::lock_guard fileGuard(f->lock);
   if (f->closed) return closedFile();
+  // Not even bytes read ahead: the transfer cannot be finished, so it ends here.
+  if (f->stale()) return staleFile();
   auto result = f->read(offset, length, base64);
   // The bytes read are the answer even when the close after them fails: nothing was lost.
   if (closing && succeeded(result)) {
@@ -85,6 +88,8 @@ Result<Done> AgentFiles::write(const std::string& domainUuid, GuestHandle file,
   }
   std::lock_guard fileGuard(f->lock);
   if (f->closed) return closedFile();
+  // Bytes kept behind would be taken, and then lost.
+  if (f->stale()) return staleFile();
   auto result = f->write(std::move(bytes), offset);
   if (closing && succeeded(result)) {
     result = f->close();
@@ -137,19 +142,6 @@ void AgentFiles::release(GuestHandle file) {
   // Waits for a request still running on the file; its outcome no longer has a reader.
   std::lock_guard fileGuard(f->lock);
   if (!f->closed) (void)f->close();
-}
-
-void AgentFiles::forgetMachine(const std::string& domain) {
-  std::lock_guard guard(mutex_);
-  for (auto it = files_.begin(); it != files_.end();) {
-    if (it->second->domain() == domain) {
-      // Not through its lock: a request still on the file may wait seconds for the agent.
-      it->second->closed = true;
-      it = files_.erase(it);
-    } else {
-      ++it;
-    }
-  }
 }
 
 }  // namespace qor::host::libvirt

@@ -18,9 +18,12 @@ inline constexpr std::int64_t kMaxReadLength = 16 * 1024 * 1024;
 // The guest files open through the agents: it owns the table of handles (never reused, not the
 // agent's numbers) and checks a request's arguments before its file sees it.
 //
+// A file an earlier run of the agent opened stays in the table, answering that the agent
+// restarted, until its client closes it or goes.
+//
 // Requests block on the agent (worker threads only), several at once, one file's one at a
-// time; files, release and forgetMachine may be called from any thread, and forgetMachine
-// waits for no agent. The table's lock is never held across an agent call.
+// time; files and release may be called from any thread. The table's lock is never held across
+// an agent call.
 class AgentFiles {
  public:
   explicit AgentFiles(AgentChannel& channel) : channel_(channel) {}
@@ -36,8 +39,6 @@ class AgentFiles {
   std::vector<GuestHandle> files(const std::string& domainUuid);
   // The client has gone: what it wrote goes out and the file is closed in the guest.
   void release(GuestHandle file);
-  // `domain` as domainKey gives it.
-  void forgetMachine(const std::string& domain);
 
  private:
   std::shared_ptr<GuestFile> find(const std::string& domainUuid, GuestHandle file);

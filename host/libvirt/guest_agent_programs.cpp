@@ -90,17 +90,34 @@ Result<GuestHandle> AgentPrograms::execute(const std::string& domainUuid,
         "The program's input and arguments are too large for the guest agent: one request "
         "to it carries about 140 KB of input at most.");
   }
-  auto started = channel_.call(domainUuid, "guest-exec", std::move(args),
-                               "Cannot run '" + program + "' in the guest");
+  const std::string domain = domainKey(domainUuid);
+  // A pid one of this run's programs still holds was given out by an agent that started afresh
+  // (a guest rebooted counts its pids from the start again).
+  auto pidTaken = [&](const nlohmann::json& ret) {
+    auto pid = ret.is_object() ? ret.find("pid") : ret.end();
+    if (pid == ret.end() || !pid->is_number_integer()) return false;
+    const AgentRun run = channel_.run(domain);
+    std::lock_guard guard(mutex_);
+    for (const auto& [handle, p] : processes_) {
+      if (p->domain == domain && p->run == run && !p->finished &&
+          p->pid == pid->get<std::int64_t>())
+        return true;
+    }
+    return false;
+  };
+  auto started = channel_.handOut(domainUuid, "guest-exec", std::move(args),
+                                  "Cannot run '" + program + "' in the guest", pidTaken);
   if (auto* e = std::get_if<Failure>(&started)) return std::move(*e);
-  const auto& ret = std::get<nlohmann::json>(started);
+  const auto& handed = std::get<AgentChannel::Handed>(started);
+  const auto& ret = handed.reply;
   auto pid = ret.is_object() ? ret.find("pid") : ret.end();
   if (pid == ret.end() || !pid->is_number_integer()) {
     return malformedReply("guest-exec");
   }
 
   auto p = std::make_shared<Process>();
-  p->domain = domainKey(domainUuid);
+  p->domain = domain;
+  p->run = handed.run;
   p->pid = pid->get<std::int64_t>();
   p->base64 = base64;
   p->started = std::chrono::steady_clock::now();
@@ -116,8 +133,13 @@ Result<ProcessState> AgentPrograms::status(const std::string& domainUuid, GuestH
   {
     std::lock_guard processGuard(p->lock);
     if (p->final) return *p->final;
-    auto reply = channel_.ask(p->domain, "guest-exec-status", {{"pid", p->pid}});
-    if (const Failure* failure = failureOf(reply)) {
+    auto reply =
+        channel_.askIn(p->run, p->domain, "guest-exec-status", {{"pid", p->pid}}, staleProcess());
+    if (const Failure* failure = failureOf(reply);
+        failure && failure->kind == HostErrorKind::noObject) {
+      // The agent that ran it is gone; its pid may now be another client's program.
+      p->finish(*failure);
+    } else if (failure) {
       switch (classifyAgentFailure(failure->message)) {
         case AgentFault::replyTooLarge:
           // The agent had the end and has forgotten the program: it cannot be asked again.
@@ -189,12 +211,9 @@ void AgentPrograms::release(GuestHandle process) {
   std::lock_guard processGuard(p->lock);
   // One last look lets the agent drop a program that has ended meanwhile; one still running
   // goes on, and the agent keeps its end until the guest restarts.
-  if (!p->final) (void)channel_.ask(p->domain, "guest-exec-status", {{"pid", p->pid}});
-}
-
-void AgentPrograms::forgetMachine(const std::string& domain) {
-  std::lock_guard guard(mutex_);
-  std::erase_if(processes_, [&](const auto& entry) { return entry.second->domain == domain; });
+  if (!p->final) {
+    (void)channel_.askIn(p->run, p->domain, "guest-exec-status", {{"pid", p->pid}}, staleProcess());
+  }
 }
 
 void AgentPrograms::forgetOld() {

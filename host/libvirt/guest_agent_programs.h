@@ -27,8 +27,11 @@ inline constexpr std::size_t kMaxKeptOutput = 64 * 1024 * 1024;
 // handles (never reused, not the agent's pids) and each program's end once told, since the
 // agent forgets a program as soon as it has reported its end.
 //
-// execute, status and release block on the agent (worker threads only); processes, age and
-// forgetMachine answer at once from any thread. The table's lock is never held across an agent
+// A program an earlier run of the agent started stays in the table, answering that the agent
+// restarted (or with its end, if that was told before), until its client goes.
+//
+// execute, status and release block on the agent (worker threads only); processes and age
+// answer at once from any thread. The table's lock is never held across an agent
 // call.
 class AgentPrograms {
  public:
@@ -47,13 +50,12 @@ class AgentPrograms {
   std::vector<GuestHandle> processes(const std::string& domainUuid);
   // The client has gone: the program is forgotten (it goes on in the guest).
   void release(GuestHandle process);
-  // `domain` as domainKey gives it.
-  void forgetMachine(const std::string& domain);
 
  private:
   struct Process {
     std::mutex lock;
     std::string domain;
+    AgentRun run = 0;
     std::int64_t pid = 0;
     bool base64 = true;
     std::chrono::steady_clock::time_point started;

@@ -12,7 +12,8 @@ LibvirtBackend::LibvirtBackend(Loop& loop, std::optional<std::string> uri)
                     return libvirtAddresses(actions_, uuid, source);
                   }),
       agentJobs_(loop, lanes_, domains_, guestAgent_),
-      processes_(loop, agentJobs_) {
+      processes_(loop, agentJobs_),
+      restarts_(loop, uri, [this](const std::string& uuid) { guestAgent_.agentRestarted(uuid); }) {
   silenceLibvirtErrors();
 }
 

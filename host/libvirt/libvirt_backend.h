@@ -5,6 +5,7 @@
 
 #include "host/backend/backend.h"
 #include "host/libvirt/agent_jobs.h"
+#include "host/libvirt/agent_restart_events.h"
 #include "host/libvirt/connection.h"
 #include "host/libvirt/domains.h"
 #include "host/libvirt/guest_agent.h"
@@ -55,6 +56,8 @@ class LibvirtBackend : public Backend {
   LibvirtGuestProcesses processes_;
   LibvirtNetwork network_{agentJobs_};
   LibvirtReadiness readiness_{agentJobs_};
+  // Last: its events reach the agent above, so it goes first.
+  AgentRestartEvents restarts_;
 };
 
 }  // namespace qor::host::libvirt

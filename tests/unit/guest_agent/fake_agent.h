@@ -88,6 +88,14 @@ class FakeAgent : public AgentTransport {
   std::map<std::int64_t, Open> open;
   std::int64_t nextHandle = 1000;
 
+  // qemu-ga started afresh: its files are closed; after a guest reboot it counts its handles
+  // from the start again (the count lives in the guest's /run), after a restart within one boot
+  // it goes on counting.
+  void restart(bool rebooted) {
+    open.clear();
+    if (rebooted) nextHandle = 1000;
+  }
+
  private:
   Reply files(const nlohmann::json& request) {
     const std::string name = request.at("execute");

@@ -333,14 +333,79 @@ TEST_F(GuestFilesTest, AgentFailuresNameTheFile) {
             "Cannot read '/dir' in the guest: failed to read file: Is a directory.");
 }
 
-TEST_F(GuestFilesTest, ForgettingAMachineDropsItsFilesWithoutAsking) {
-  agent.disk["/r"] = "data";
-  GuestHandle r = openFile("/r", kReading);
-  agent.sent.clear();
-  guest.forgetMachine(kDomain);
-  EXPECT_TRUE(agent.sent.empty());
-  EXPECT_TRUE(guest.files(kDomain).empty());
-  EXPECT_EQ(errorOf(guest.close(kDomain, r)).errorName(), names::kUnknownObject);
+// A transfer open across a guest reboot: the new agent hands another client the old handle's
+// number. Whether the host heard of the restart (an event) or only sees it in that hand-out,
+// the old transfer fails with the restart's message, sends nothing through its handle, and the
+// other client's file is untouched.
+TEST_F(GuestFilesTest, AHandleOfAnEarlierAgentRunNeverReachesTheNewRun) {
+  for (bool told : {true, false}) {
+    SCOPED_TRACE(told ? "restart told" : "restart seen at the next open");
+    FakeAgent fresh;
+    GuestAgent g{fresh};
+    fresh.disk["/a"] = std::string(100000, 'A');
+    fresh.disk["/b"] = std::string(100000, 'B');
+    const GuestHandle puller = value(g.open(kDomain, "/a", kReading, false));
+    const GuestHandle pusher = value(g.open(kDomain, "/pushed", kWriting, false));
+    EXPECT_EQ(value(g.read(kDomain, puller, 0, kCurrent, 4, false, false)), "AAAA");
+    value(g.write(kDomain, pusher, "QUFBQQ==", 0, kCurrent, true, false));  // kept behind
+
+    fresh.restart(true);
+    if (told) g.agentRestarted(kDomain);
+    const GuestHandle reader = value(g.open(kDomain, "/b", kReading, false));
+    const GuestHandle writer = value(g.open(kDomain, "/c", kWriting, false));
+    EXPECT_EQ(fresh.open.begin()->first, 1000);  // the puller's old number
+    const auto sent = fresh.sent.size();
+
+    for (const Failure& e :
+         {errorOf(g.read(kDomain, puller, 0, kCurrent, 4, false, false)),
+          errorOf(g.write(kDomain, pusher, "QUFBQQ==", 0, kCurrent, true, false)),
+          errorOf(g.close(kDomain, puller)), errorOf(g.close(kDomain, pusher))}) {
+      EXPECT_EQ(e.errorName(), names::kUnknownObject);
+      EXPECT_EQ(e.message, "The guest agent restarted; the file is no longer open.");
+    }
+    EXPECT_EQ(fresh.sent.size(), sent);
+    EXPECT_EQ(g.files(kDomain), (std::vector<GuestHandle>{reader, writer}));
+    EXPECT_EQ(value(g.read(kDomain, reader, 0, kCurrent, 3, false, false)), "BBB");
+    value(g.write(kDomain, writer, "Q0M=", 0, kCurrent, true, true));
+    EXPECT_EQ(fresh.disk["/c"], "CC");
+    EXPECT_EQ(fresh.disk["/pushed"], "");
+    EXPECT_EQ(fresh.disk["/b"], std::string(100000, 'B'));
+  }
+}
+
+// A close the old agent did not answer is owed to it alone: retried after a restart, it would
+// close another client's file of the same number.
+TEST_F(GuestFilesTest, AClosePutOffIsNeverSentToANewAgentRun) {
+  for (bool told : {true, false}) {
+    SCOPED_TRACE(told ? "restart told" : "restart seen at the next open");
+    FakeAgent fresh;
+    GuestAgent g{fresh};
+    fresh.disk["/a"] = "a";
+    fresh.disk["/b"] = "b";
+    const GuestHandle old = value(g.open(kDomain, "/a", kReading, false));
+    fresh.script.push_back(
+        failure("Guest agent is not responding: Guest agent not available for now"));
+    (void)g.close(kDomain, old);
+    fresh.restart(true);
+    if (told) g.agentRestarted(kDomain);
+    const GuestHandle b = value(g.open(kDomain, "/b", kReading, false));
+    value(g.open(kDomain, "/a", kReading, false));
+    EXPECT_EQ(fresh.count("guest-file-close"), 1u);
+    EXPECT_EQ(fresh.open.size(), 2u);
+    EXPECT_EQ(value(g.read(kDomain, b, 0, kCurrent, 1, false, false)), "b");
+  }
+}
+
+TEST_F(GuestFilesTest, AnAgentThatLostTheHandleRestartedWithinTheBoot) {
+  agent.disk["/a"] = "data";
+  GuestHandle f = openFile("/a", kReading);
+  agent.restart(false);
+  const Failure e = errorOf(guest.read(kDomain, f, 0, kCurrent, 4, false, false));
+  EXPECT_EQ(e.errorName(), names::kUnknownObject);
+  EXPECT_EQ(e.message, "The guest agent restarted; the file is no longer open.");
+  // Its counter went on, so the next handle is a new number and nothing else is stale.
+  GuestHandle g = openFile("/a", kReading);
+  EXPECT_EQ(value(guest.read(kDomain, g, 0, kCurrent, 4, false, false)), "data");
 }
 
 }  // namespace

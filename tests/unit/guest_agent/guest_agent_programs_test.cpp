@@ -11,10 +11,13 @@ namespace names = contract::error_names;
 
 class GuestExecTest : public ::testing::Test {
  protected:
+  // Each program gets a pid of its own, as in a guest.
   GuestHandle start(bool base64 = true) {
-    agent.script.push_back(ok({{"pid", 4242}}));
+    agent.script.push_back(ok({{"pid", ++pid}}));
     return value(guest.execute(kDomain, "/bin/sh", {"-c", "true"}, {}, "", base64, true));
   }
+
+  std::int64_t pid = 4241;
 
   FakeAgent agent;
   GuestAgent guest{agent};
@@ -110,7 +113,7 @@ TEST_F(GuestExecTest, StatusRepliesBecomeResults) {
     EXPECT_EQ(r.outputTruncated, c.expected.outputTruncated);
     EXPECT_EQ(r.errorTruncated, c.expected.errorTruncated);
     EXPECT_EQ(agent.sent.back(),
-              (nlohmann::json{{"execute", "guest-exec-status"}, {"arguments", {{"pid", 4242}}}}));
+              (nlohmann::json{{"execute", "guest-exec-status"}, {"arguments", {{"pid", pid}}}}));
   }
 }
 
@@ -185,6 +188,37 @@ TEST_F(GuestExecTest, OnlyTheNewestFinishedResultsAreKept) {
   EXPECT_EQ(guest.processes(kDomain).size(), 100u);
   EXPECT_EQ(errorOf(guest.status(kDomain, handles.front())).errorName(), names::kUnknownObject);
   EXPECT_EQ(value(guest.status(kDomain, handles.back())).exitCode, 104);
+}
+
+// After a guest reboot the agent's pids start over: a program of the old run must never be
+// looked up by its pid in the new one, where it may be another client's program (whose end
+// the look would take). A program whose end was told keeps it.
+TEST_F(GuestExecTest, AProgramOfAnEarlierAgentRunIsNoLongerKnown) {
+  for (bool told : {true, false}) {
+    SCOPED_TRACE(told ? "restart told" : "restart seen in a pid handed out again");
+    FakeAgent fresh;
+    GuestAgent g{fresh};
+    fresh.script.push_back(ok({{"pid", 300}}));
+    const GuestHandle running = value(g.execute(kDomain, "a", {}, {}, "", true, true));
+    fresh.script.push_back(ok({{"pid", 301}}));
+    const GuestHandle ended = value(g.execute(kDomain, "b", {}, {}, "", true, true));
+    fresh.script.push_back(ok({{"exited", true}, {"exitcode", 3}}));
+    value(g.status(kDomain, ended));
+
+    if (told) g.agentRestarted(kDomain);
+    fresh.script.push_back(ok({{"pid", 300}}));
+    const GuestHandle other = value(g.execute(kDomain, "c", {}, {}, "", true, true));
+    const auto sent = fresh.sent.size();
+    const Failure e = errorOf(g.status(kDomain, running));
+    EXPECT_EQ(e.errorName(), names::kUnknownObject);
+    EXPECT_EQ(e.message, "The guest agent restarted; the process is no longer known.");
+    EXPECT_EQ(errorOf(g.status(kDomain, running)).message, e.message);
+    EXPECT_EQ(value(g.status(kDomain, ended)).exitCode, 3);
+    g.releaseProcess(running);
+    EXPECT_EQ(fresh.sent.size(), sent);
+    fresh.script.push_back(ok({{"exited", true}, {"exitcode", 7}}));
+    EXPECT_EQ(value(g.status(kDomain, other)).exitCode, 7);
+  }
 }
 
 }  // namespace
