@@ -161,10 +161,11 @@ void GuestFile::readAheadInBackground() {
   const std::size_t count = std::min(readAhead_, kMaxReadPiece);
   inFlightSize_ = count;
   inFlightReads_ = true;
-  inFlight_.start([&channel = channel_, domain = domain_, handle = agentHandle_,
+  inFlight_.start([&channel = channel_, run = run_, domain = domain_, handle = agentHandle_,
                    context = "Cannot read '" + path_ + "' in the guest", count] {
-    return channel.call(domain, "guest-file-read",
-                        {{"handle", handle}, {"count", static_cast<std::int64_t>(count)}}, context);
+    return channel.callIn(run, domain, "guest-file-read",
+                          {{"handle", handle}, {"count", static_cast<std::int64_t>(count)}},
+                          context, staleFile());
   });
 }
 
@@ -209,11 +210,11 @@ Result<Done> GuestFile::write(std::string bytes, std::int64_t offset) {
   if (behind_.size() < kWriteBehind) return Done{};
   inFlightSize_ = behind_.size();
   inFlightReads_ = false;
-  inFlight_.start([&channel = channel_, domain = domain_, handle = agentHandle_,
+  inFlight_.start([&channel = channel_, run = run_, domain = domain_, handle = agentHandle_,
                    context = "Cannot write '" + path_ + "' in the guest",
                    data = support::base64Encode(behind_)] {
-    return channel.call(domain, "guest-file-write", {{"handle", handle}, {"buf-b64", data}},
-                        context);
+    return channel.callIn(run, domain, "guest-file-write", {{"handle", handle}, {"buf-b64", data}},
+                          context, staleFile());
   });
   behind_.clear();
   return Done{};
