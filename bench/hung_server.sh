@@ -32,17 +32,20 @@ for d in d1 d2; do
   bash "$root/tests/vm/libvirtd.sh" start "$work/$d" >/dev/null
   uris+=("test+unix:///default?socket=$work/$d/run/libvirt/libvirt-sock")
 done
-cat >"$work/beta.xml" <<'XML'
-<domain type='test'><name>beta</name><uuid>bbbbbbbb-0000-4000-8000-000000000001</uuid>
-<memory>65536</memory><os><type>hvm</type></os></domain>
-XML
-virsh -q -c "${uris[1]}" define "$work/beta.xml" >/dev/null
 
 { read -r address; read -r bus_pid; } < <(dbus-daemon --session --fork --print-address=1 --print-pid=1)
 export DBUS_SESSION_BUS_ADDRESS=$address
 "$host" --backend libvirt --connect "${uris[0]}" --connect "${uris[1]}" --bus-name "$name" &
 host_pid=$!
 for _ in $(seq 100); do busctl --user status "$name" >/dev/null 2>&1 && break; sleep 0.05; done
+# The test driver's default world lives while a connection to it is open: the host's, from its
+# first request on, so beta is defined after that.
+"$bin" list >/dev/null
+cat >"$work/beta.xml" <<'XML'
+<domain type='test'><name>beta</name><uuid>bbbbbbbb-0000-4000-8000-000000000001</uuid>
+<memory>65536</memory><os><type>hvm</type></os></domain>
+XML
+virsh -q -c "${uris[1]}" define "$work/beta.xml" >/dev/null
 
 # ms of one `qorctl status beta`, and its status.
 timed() {
@@ -54,7 +57,7 @@ timed() {
 }
 
 echo "list while both answer:"
-"$bin" list || true
+"$bin" list
 idle=()
 for _ in $(seq 10); do idle+=("$(timed | cut -d' ' -f1)"); sleep 0.15; done
 median=$(printf '%s\n' "${idle[@]}" | sort -n | sed -n 5p)
@@ -70,9 +73,9 @@ while [ $(($(date +%s) - begin)) -lt "$hung_for" ]; do
   sleep 1
 done
 echo "list while the first daemon is hung:"
-"$bin" list; echo "(status $?)"
+rc=0; "$bin" list || rc=$?; echo "(status $rc)"
 kill -CONT "$stopped"
 stopped=""
 sleep 1
 echo "first daemon running again; list:"
-"$bin" list; echo "(status $?)"
+rc=0; "$bin" list || rc=$?; echo "(status $rc)"
