@@ -41,9 +41,8 @@ Result<HostConf> parseHostConf(std::string_view text) {
       conf.connect.push_back(value);
       continue;
     }
-    std::optional<std::string>* slot = &conf.backend;
-    if (*slot) return invalidArgs(where + "'" + key + "' is given twice");
-    *slot = value;
+    if (conf.backend) return invalidArgs(where + "'backend' is given twice");
+    conf.backend = value;
   }
   return conf;
 }
