@@ -18,12 +18,32 @@ constexpr std::array<std::pair<ObjectClass, std::string_view>, 7> kShortNames{{
 using namespace properties;
 using namespace methods;
 
-constexpr std::array<const Property*, 24> kProperties{
-    &kApplicationName, &kFrontmost,  &kVersion,          &kVirtualMachines, &kUsbDevices,
-    &kWindows,         &kMachineId,  &kMachineName,      &kBackend,         &kStatus,
-    &kSerialPorts,     &kPortId,     &kPortInterface,    &kPortAddress,     &kPortNumber,
-    &kDeviceId,        &kDeviceName, &kManufacturerName, &kProductName,     &kVendorId,
-    &kProductId,       &kWindowName, &kWindowIndex,      &kWindowVisible,
+constexpr std::array<const Property*, 25> kProperties{
+    &kApplicationName,
+    &kFrontmost,
+    &kVersion,
+    &kVirtualMachines,
+    &kUsbDevices,
+    &kWindows,
+    &kUnreachableConnections,
+    &kMachineId,
+    &kMachineName,
+    &kBackend,
+    &kStatus,
+    &kSerialPorts,
+    &kPortId,
+    &kPortInterface,
+    &kPortAddress,
+    &kPortNumber,
+    &kDeviceId,
+    &kDeviceName,
+    &kManufacturerName,
+    &kProductName,
+    &kVendorId,
+    &kProductId,
+    &kWindowName,
+    &kWindowIndex,
+    &kWindowVisible,
 };
 
 constexpr std::array<const Method*, 17> kMethods{

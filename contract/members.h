@@ -52,6 +52,10 @@ inline constexpr Property kVersion{ObjectClass::application, "Version", "s"};
 inline constexpr Property kVirtualMachines{ObjectClass::application, "VirtualMachines", "ao"};
 inline constexpr Property kUsbDevices{ObjectClass::application, "UsbDevices", "ao"};
 inline constexpr Property kWindows{ObjectClass::application, "Windows", "ao"};
+// The connections whose machines are missing from VirtualMachines because they cannot be
+// reached now, by URI; empty when the list is whole.
+inline constexpr Property kUnreachableConnections{ObjectClass::application,
+                                                  "UnreachableConnections", "as"};
 // VirtualMachine
 inline constexpr Property kMachineId{ObjectClass::virtualMachine, "Id", "s"};
 inline constexpr Property kMachineName{ObjectClass::virtualMachine, "Name", "s"};

@@ -7,6 +7,7 @@
 #include "host/bus/service.h"
 #include "host/libvirt/libvirt_factory.h"
 #include "host/objects/routes.h"
+#include "host/servers/servers_backend.h"
 #include "host/settings/settings.h"
 #include "host/simulated/spawning_backend.h"
 
@@ -15,7 +16,18 @@ namespace {
 // Every backend the host can serve from; the first is the default.
 std::optional<qor::host::BackendFactory> backendFor(const qor::host::Settings& s) {
   if (s.backend == "simulated") return qor::host::simulatedBackend(s.world);
-  if (s.backend == "libvirt") return qor::host::libvirt::libvirtBackend(s.connect);
+  if (s.backend == "libvirt") {
+    if (s.connect.size() <= 1) {
+      return qor::host::libvirt::libvirtBackend(
+          s.connect.empty() ? std::nullopt : std::optional<std::string>(s.connect.front()));
+    }
+    // Each connection its own backend, with its own workers: one server never holds up another.
+    std::vector<qor::host::servers::ServerFactory> servers;
+    for (const auto& uri : s.connect) {
+      servers.push_back({uri, qor::host::libvirt::libvirtBackend(uri)});
+    }
+    return qor::host::servers::serversBackend(std::move(servers));
+  }
   return std::nullopt;
 }
 

@@ -1,10 +1,23 @@
 #include "scripting/find_virtual_machine.h"
 
+#include <optional>
+
 #include "scripting/api_error.h"
+#include "scripting/bus_errors.h"
 #include "support/text_equal.h"
 #include "support/uuid.h"
 
 namespace qor::scripting {
+namespace {
+
+// Keeps the failures of the probes instead of reporting them.
+class Recorder final : public EventDelegate {
+ public:
+  void eventDidFail(const PlatformError& error) override { last = error; }
+  std::optional<PlatformError> last;
+};
+
+}  // namespace
 
 QorVirtualMachine findVirtualMachine(QorApplication& application, const std::string& identifier) {
   // Asked with the delegate in place: a host that cannot be reached is reported here.
@@ -21,12 +34,19 @@ QorVirtualMachine findVirtualMachine(QorApplication& application, const std::str
     application.setDelegate(remembered);
     return byID;
   }
+  Recorder recorder;
+  application.setDelegate(&recorder);
   QorVirtualMachine byName = machines->objectWithName(identifier);
-  if (const auto name = byName.name(); name && support::canonicallyEqual(*name, identifier)) {
-    application.setDelegate(remembered);
-    return byName;
+  const auto name = byName.name();
+  application.setDelegate(remembered);
+  if (name && support::canonicallyEqual(*name, identifier)) return byName;
+  // A host that knows why the name selects nothing (machines in two places share it, a place is
+  // out of reach) refuses the probe in its own words, which reach the user; any other failure
+  // of a probe (no such object, a reply of another type) goes without saying, as before.
+  if (recorder.last && recorder.last->code == kRequestFailed &&
+      recorder.last->userInfo.contains("ErrorString") && remembered != nullptr) {
+    remembered->eventDidFail(*recorder.last);
   }
-  // The error ends the process, so the delegate is not put back.
   throw APIError::virtualMachineNotFound();
 }
 

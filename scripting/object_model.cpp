@@ -165,4 +165,8 @@ std::optional<std::vector<QorUsbDevice>> QorApplication::usbDevices() {
   return elements<QorUsbDevice>(*channel_, rootPath(), props::kUsbDevices);
 }
 
+std::optional<std::vector<std::string>> QorApplication::unreachableConnections() {
+  return readProperty(*channel_, rootPath(), props::kUnreachableConnections, replyTexts);
+}
+
 }  // namespace qor::scripting

@@ -146,6 +146,9 @@ class QorApplication {
   std::optional<std::vector<QorWindow>> windows();
   std::optional<VirtualMachineList> virtualMachines();
   std::optional<std::vector<QorUsbDevice>> usbDevices();
+  // The URIs of the connections whose machines virtualMachines() left out: they cannot be
+  // reached now.
+  std::optional<std::vector<std::string>> unreachableConnections();
 
   ScriptingChannel& channel() { return *channel_; }
 

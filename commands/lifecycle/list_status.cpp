@@ -5,6 +5,7 @@
 #include "cli/output.h"
 #include "commands/command_base.h"
 #include "commands/commands.h"
+#include "scripting/event_error_handler.h"
 
 namespace qor::commands {
 namespace {
@@ -32,6 +33,22 @@ std::string machineObject(const std::optional<std::string>& id,
       .text();
 }
 
+// The list is whole unless the host says that connections are missing from it; each is named
+// on standard error and the status is 1, so a script never takes part of a list for all of it.
+// Asked without the delegate: a host that does not know of connections has none missing.
+bool reportMissingConnections(scripting::QorApplication& application) {
+  scripting::EventDelegate* const remembered = application.delegate();
+  application.setDelegate(nullptr);
+  const auto missing = application.unreachableConnections();
+  application.setDelegate(remembered);
+  if (!missing || missing->empty()) return false;
+  for (const auto& uri : *missing) {
+    cli::standardErrorStream().write("Error: The machines on " + uri +
+                                     " are not listed: it cannot be reached.");
+  }
+  return true;
+}
+
 class List final : public HostCommand {
  public:
   explicit List(const cli::ParsedArguments& arguments)
@@ -41,7 +58,11 @@ class List final : public HostCommand {
     auto machines = application.virtualMachines();
     // A failed list is not an empty one: print nothing and fail.
     if (!machines) return kExitRequestFailed;
-    if (format_.json) return printDocument(*machines);
+    if (format_.json) {
+      const int status = printDocument(*machines);
+      if (status != kExitSuccess) return status;
+      return reportMissingConnections(application) ? kExitRequestFailed : status;
+    }
     cli::print(kHeader);
     bool complete = true;
     // One row per machine, printed before the next is asked; reads in the order status, id, name.
@@ -55,6 +76,7 @@ class List final : public HostCommand {
       if (!status && !id && !name) continue;
       cli::print(id.value_or("") + " " + statusField(status) + " " + name.value_or(""));
     }
+    if (reportMissingConnections(application)) complete = false;
     return statusOf(complete);
   }
 

@@ -30,6 +30,15 @@ class Machines {
   virtual std::optional<MachineKey> byId(std::string_view id) = 0;
   virtual std::optional<MachineKey> byName(std::string_view name) = 0;
   virtual std::optional<MachineInfo> info(MachineKey key) = 0;
+  // The lookups a request's path makes: like byId and byName, but able to say why they found
+  // nothing where "no such machine" would mislead (a name machines in two places share, a place
+  // that cannot be reached now).
+  virtual Result<std::optional<MachineKey>> findById(std::string_view id) { return byId(id); }
+  virtual Result<std::optional<MachineKey>> findByName(std::string_view name) {
+    return byName(name);
+  }
+  // The places whose machines list() leaves out because they cannot be reached now.
+  virtual std::vector<std::string> unreachable() { return {}; }
 
   virtual void start(MachineKey key, bool saving, bool recovery, Completion<Done> done) = 0;
   virtual void suspend(MachineKey key, bool saving, Completion<Done> done) = 0;

@@ -190,20 +190,27 @@ std::string Router::pathOf(contract::ObjectClass objectClass, std::string_view m
 }
 
 std::optional<MachineKey> Router::machineOf(Context& context, const Captures& captures) const {
-  if (!captures.selector) return std::nullopt;
+  auto found = findMachine(context, captures);
+  if (auto* key = std::get_if<std::optional<MachineKey>>(&found)) return *key;
+  return std::nullopt;
+}
+
+Result<std::optional<MachineKey>> Router::findMachine(Context& context,
+                                                      const Captures& captures) const {
+  if (!captures.selector) return std::optional<MachineKey>();
   auto& machines = *context.backends.machines;
   switch (*captures.selector) {
     case MachineSelector::byId:
-      return machines.byId(captures.machineText);
+      return machines.findById(captures.machineText);
     case MachineSelector::byName:
-      return machines.byName(captures.machineText);
+      return machines.findByName(captures.machineText);
     case MachineSelector::byKey:
       if (auto key = parseElementNumber(captures.machineText); key && machines.info(*key)) {
-        return *key;
+        return std::optional<MachineKey>(*key);
       }
-      return std::nullopt;
+      return std::optional<MachineKey>();
   }
-  return std::nullopt;
+  return std::optional<MachineKey>();
 }
 
 Result<Target> Router::resolve(Context& context, const ParsedPath& parsed,
@@ -211,7 +218,9 @@ Result<Target> Router::resolve(Context& context, const ParsedPath& parsed,
   Target t;
   t.element = parsed.captures.element;
   if (parsed.namesMachine) {
-    if (const auto key = machineOf(context, parsed.captures)) {
+    auto found = findMachine(context, parsed.captures);
+    if (const auto* f = failureOf(found)) return *f;
+    if (const auto& key = std::get<std::optional<MachineKey>>(found)) {
       t.machine = context.backends.machines->info(*key);
     }
     if (!t.machine) return noObject("The virtual machine does not exist.");
@@ -226,8 +235,10 @@ Result<std::vector<std::string>> Router::children(Context& context, const Parsed
   if (!parsed.aboveRoot.empty()) return std::vector<std::string>{parsed.aboveRoot};
   Target parent;
   if (parsed.namesMachine && parsed.kind == ParsedPath::Kind::node) {
-    const auto key = machineOf(context, parsed.captures);
-    if (key) parent.machine = context.backends.machines->info(*key);
+    auto found = findMachine(context, parsed.captures);
+    if (const auto* f = failureOf(found)) return *f;
+    if (const auto& key = std::get<std::optional<MachineKey>>(found))
+      parent.machine = context.backends.machines->info(*key);
     if (!parent.machine) return noObject("The virtual machine does not exist.");
   }
   std::vector<std::string> listed;  // the machines' paths, relative to the root

@@ -41,6 +41,8 @@ class Router {
                      std::uint64_t element) const;
 
   std::optional<MachineKey> machineOf(Context& context, const Captures& captures) const;
+  // The same, or why the backend found nothing when it can say (a name two places share).
+  Result<std::optional<MachineKey>> findMachine(Context& context, const Captures& captures) const;
   // The object a parsed object path names now, for this sender.
   Result<Target> resolve(Context& context, const ParsedPath& parsed,
                          const std::string& sender) const;

@@ -54,6 +54,10 @@ Result<Value> windows(Context& c, const Target&) {
   return Value::objectPathArray(paths);
 }
 
+Result<Value> unreachableConnections(Context& c, const Target&) {
+  return Value::stringArray(c.backends.machines->unreachable());
+}
+
 void setAutoTerminate(Context& c, const Target&, const Request& request, Completion<Values> done) {
   c.application.autoTerminate = *contract::booleanOf(request.args[0]);
   done(Values{});
@@ -64,8 +68,13 @@ Result<Target> find(Context&, const Captures&, const std::string&, Target t) {
 }
 
 constexpr PropertyRow kProperties[] = {
-    {&p::kApplicationName, name},     {&p::kFrontmost, frontmost},   {&p::kVersion, version},
-    {&p::kVirtualMachines, machines}, {&p::kUsbDevices, usbDevices}, {&p::kWindows, windows},
+    {&p::kApplicationName, name},
+    {&p::kFrontmost, frontmost},
+    {&p::kVersion, version},
+    {&p::kVirtualMachines, machines},
+    {&p::kUsbDevices, usbDevices},
+    {&p::kWindows, windows},
+    {&p::kUnreachableConnections, unreachableConnections},
 };
 constexpr MethodRow kMethods[] = {
     {&m::kSetAutoTerminate, setAutoTerminate},

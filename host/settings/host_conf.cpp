@@ -1,5 +1,6 @@
 #include "host/settings/host_conf.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -30,13 +31,18 @@ Result<HostConf> parseHostConf(std::string_view text) {
     if (eq == std::string_view::npos) return invalidArgs(where + "expected 'key = value'");
     const std::string key(trim(line.substr(0, eq)));
     const std::string value(trim(line.substr(eq + 1)));
-    std::optional<std::string>* slot = nullptr;
-    if (key == "backend") slot = &conf.backend;
-    if (key == "connect") slot = &conf.connect;
-    if (!slot) return invalidArgs(where + "unknown key '" + key + "' (known: backend, connect)");
+    if (key != "backend" && key != "connect")
+      return invalidArgs(where + "unknown key '" + key + "' (known: backend, connect)");
     if (value.empty()) return invalidArgs(where + "'" + key + "' needs a value");
-    if (*slot) return invalidArgs(where + "'" + key + "' is given twice");
-    *slot = value;
+    if (key == "connect") {
+      // Two connections to one place would make every machine there ambiguous.
+      if (std::find(conf.connect.begin(), conf.connect.end(), value) != conf.connect.end())
+        return invalidArgs(where + "'" + value + "' is given twice");
+      conf.connect.push_back(value);
+      continue;
+    }
+    if (conf.backend) return invalidArgs(where + "'backend' is given twice");
+    conf.backend = value;
   }
   return conf;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "host/backend/result.h"
 
@@ -15,11 +16,12 @@ namespace qor::host {
 // $XDG_CONFIG_HOME/qor/host.conf, lines "key = value", "#" comments and blank lines.
 struct HostConf {
   std::optional<std::string> backend;  // "backend = libvirt"
-  std::optional<std::string> connect;  // "connect = qemu:///session"
+  // "connect = qemu:///session", once per libvirt connection, in the order given
+  std::vector<std::string> connect;
 };
 
 // An error message naming the line for anything else: an unknown key, a line without "=", an
-// empty value, a key given twice.
+// empty value, a key other than connect given twice, one URI given twice.
 Result<HostConf> parseHostConf(std::string_view text);
 
 // $XDG_CONFIG_HOME/qor/host.conf (an absolute XDG_CONFIG_HOME only), else

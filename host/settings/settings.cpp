@@ -2,6 +2,7 @@
 #include "support/dbus_names.h"
 #include "support/info_plist.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace qor::host {
@@ -52,7 +53,8 @@ Result<Settings> parseSettings(const std::vector<std::string>& args, const Envir
   std::optional<std::string> busName = environment("QOR_SIM_BUS_NAME");
   std::optional<std::string> idle = environment("QOR_SIM_IDLE_TIMEOUT");
   std::optional<std::string> backend = conf.backend;
-  std::optional<std::string> connect = conf.connect;
+  std::vector<std::string> connect = conf.connect;
+  bool connectGiven = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     std::string arg = args[i];
     std::optional<std::string> value;
@@ -66,8 +68,9 @@ Result<Settings> parseSettings(const std::vector<std::string>& args, const Envir
       continue;
     }
     std::optional<std::string>* target = nullptr;
+    std::optional<std::string> uri;
     if (arg == "--backend") target = &backend;
-    if (arg == "--connect") target = &connect;
+    if (arg == "--connect") target = &uri;
     if (arg == "--world") target = &world;
     if (arg == "--log") target = &log;
     if (arg == "--bus-name") target = &busName;
@@ -78,12 +81,19 @@ Result<Settings> parseSettings(const std::vector<std::string>& args, const Envir
       value = args[++i];
     }
     *target = *value;
+    if (uri && !uri->empty()) {
+      if (!connectGiven) connect.clear();
+      connectGiven = true;
+      if (std::find(connect.begin(), connect.end(), *uri) != connect.end())
+        return invalidArgs("'" + *uri + "' is given twice");
+      connect.push_back(*uri);
+    }
   }
   s.world =
       world && !world->empty() ? std::filesystem::path(*world) : defaultWorldPath(environment);
   if (log && !log->empty()) s.log = *log;
   if (backend) s.backend = *backend;
-  if (connect && !connect->empty()) s.connect = *connect;
+  s.connect = std::move(connect);
   s.busName = busName && !busName->empty() ? *busName
                                            : bundleBusName(args.empty() ? std::string() : args[0]);
   if (!support::isWellKnownBusName(s.busName))

@@ -44,10 +44,11 @@ TEST_F(ListStatusTest, ListPrintsOneRowPerMachineInHostOrder) {
 TEST_F(ListStatusTest, ListAsksStatusIdNameForEachMachineAndNothingElse) {
   setWorld({{"machines", {vm(kIdA, "a"), vm(kIdB, "b")}}});
   ASSERT_EQ(run({"list"}).status, 0);
-  EXPECT_THAT(labels(), ElementsAre("Get Application.VirtualMachines", "Get VirtualMachine.Status",
-                                    "Get VirtualMachine.Id", "Get VirtualMachine.Name",
-                                    "Get VirtualMachine.Status", "Get VirtualMachine.Id",
-                                    "Get VirtualMachine.Name"));
+  EXPECT_THAT(labels(),
+              ElementsAre("Get Application.VirtualMachines", "Get VirtualMachine.Status",
+                          "Get VirtualMachine.Id", "Get VirtualMachine.Name",
+                          "Get VirtualMachine.Status", "Get VirtualMachine.Id",
+                          "Get VirtualMachine.Name", "Get Application.UnreachableConnections"));
   EXPECT_EQ(requests()[1].path, machinePath(kIdA));
   EXPECT_EQ(requests()[4].path, machinePath(kIdB));
 }
@@ -191,7 +192,8 @@ TEST_F(ListStatusTest, HideWithoutAQorWindowStillTurnsOffAutoTermination) {
   setWorld({{"machines", json::array()}, {"windows", json::array()}});
   ASSERT_EQ(run({"list", "--hide"}).status, 0);
   EXPECT_THAT(labels(), ElementsAre("Application.SetAutoTerminate [false]",
-                                    "Get Application.Windows", "Get Application.VirtualMachines"));
+                                    "Get Application.Windows", "Get Application.VirtualMachines",
+                                    "Get Application.UnreachableConnections"));
 }
 
 }  // namespace

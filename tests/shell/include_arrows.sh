@@ -23,6 +23,7 @@ arrows=(
   "host/settings:    host/backend contract support"
   "host/simulated:   host/backend contract support"
   "host/libvirt:     host/backend contract support"
+  "host/servers:     host/backend contract support"
 )
 # Folders whose files may include anything of the project.
 exempt=(tests fuzz bench)

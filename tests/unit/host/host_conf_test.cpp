@@ -21,10 +21,16 @@ TEST(HostConfTest, KeysCommentsAndBlankLines) {
       std::get<HostConf>(parseHostConf("# the user's machines\n\n  backend = libvirt  "
                                        "\n\tconnect=qemu+ssh://server/system?x=a=b\r\n"));
   EXPECT_EQ(conf.backend, "libvirt");
-  EXPECT_EQ(conf.connect, "qemu+ssh://server/system?x=a=b");
+  EXPECT_EQ(conf.connect, std::vector<std::string>{"qemu+ssh://server/system?x=a=b"});
   auto empty = std::get<HostConf>(parseHostConf(""));
   EXPECT_FALSE(empty.backend);
-  EXPECT_FALSE(empty.connect);
+  EXPECT_TRUE(empty.connect.empty());
+}
+
+TEST(HostConfTest, ConnectionsKeepTheirOrder) {
+  auto conf = std::get<HostConf>(parseHostConf(
+      "connect = qemu+ssh://b/system\nbackend = libvirt\nconnect = qemu:///session\n"));
+  EXPECT_EQ(conf.connect, (std::vector<std::string>{"qemu+ssh://b/system", "qemu:///session"}));
 }
 
 TEST(HostConfTest, BadLinesAreNamed) {
@@ -34,6 +40,8 @@ TEST(HostConfTest, BadLinesAreNamed) {
       {"backend libvirt\n", "line 1: expected 'key = value'"},
       {"\n\nconnect =\n", "line 3: 'connect' needs a value"},
       {"backend = a\nbackend = b\n", "line 2: 'backend' is given twice"},
+      {"connect = test:///default\n\nconnect = test:///default\n",
+       "line 3: 'test:///default' is given twice"},
   };
   for (const auto& [text, message] : cases)
     EXPECT_EQ(errorOf(parseHostConf(text)), message) << text;
@@ -71,17 +79,22 @@ TEST(HostConfTest, OptionsWinOverTheFile) {
   };
   HostConf conf;
   conf.backend = "libvirt";
-  conf.connect = "qemu:///session";
+  conf.connect = {"qemu:///session", "qemu+ssh://b/system"};
   auto fromFile = std::get<Settings>(parseSettings({"qor-host", "--hidden"}, env, conf));
   EXPECT_EQ(fromFile.backend, "libvirt");
-  EXPECT_EQ(fromFile.connect, "qemu:///session");
+  EXPECT_EQ(fromFile.connect, conf.connect);
   auto given = std::get<Settings>(parseSettings(
       {"qor-host", "--backend", "simulated", "--connect=test:///default"}, env, conf));
   EXPECT_EQ(given.backend, "simulated");
-  EXPECT_EQ(given.connect, "test:///default");
+  EXPECT_EQ(given.connect, std::vector<std::string>{"test:///default"});
+  auto several = std::get<Settings>(
+      parseSettings({"qor-host", "--connect=test:///a", "--connect", "test:///b"}, env, conf));
+  EXPECT_EQ(several.connect, (std::vector<std::string>{"test:///a", "test:///b"}));
+  EXPECT_TRUE(std::holds_alternative<Failure>(
+      parseSettings({"qor-host", "--connect=test:///a", "--connect=test:///a"}, env)));
   auto none = std::get<Settings>(parseSettings({"qor-host", "--hidden"}, env));
   EXPECT_EQ(none.backend, "simulated");
-  EXPECT_FALSE(none.connect);
+  EXPECT_TRUE(none.connect.empty());
 }
 
 }  // namespace

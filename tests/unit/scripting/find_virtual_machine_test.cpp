@@ -123,6 +123,29 @@ TEST_F(FindVirtualMachineTest, AUuidMatchesInEitherCaseANameDoesNot) {
   }
 }
 
+// A host that can say why a name selects nothing (machines on two of its connections share it,
+// a connection is out of reach): the reason of the name probe reaches the user, the id probe's
+// "no such object" never does.
+TEST_F(FindVirtualMachineTest, TheNameProbesReasonIsReportedThenNotFound) {
+  const std::string shared = "Machines on a and b share the name 'web', so it names none of them";
+  auto handlers = machineHost({{"A1", "web"}, {"B2", "web"}});
+  handlers["Get.Id"] = byPath({{contract::machinePathWithName("web"),
+                                replyError("org.freedesktop.DBus.Error.InvalidArgs", shared)}});
+  handlers["Get.Name"] = handlers["Get.Id"];
+  ScriptedHost host(busName_, handlers);
+  try {
+    findVirtualMachine(*application_, "web");
+    ADD_FAILURE() << "found web";
+  } catch (const APIError& error) {
+    EXPECT_EQ(error.which(), APIError::Case::virtualMachineNotFound);
+  }
+  ASSERT_EQ(delegate_.errors.size(), 1u);
+  EXPECT_NE(delegate_.errors[0].localizedDescription.find("VirtualMachine.Name"),
+            std::string::npos);
+  EXPECT_EQ(std::get<std::string>(delegate_.errors[0].userInfo.at("ErrorString")), shared);
+  EXPECT_EQ(application_->delegate(), &delegate_);
+}
+
 TEST_F(FindVirtualMachineTest, AListThatCannotBeReadIsReportedThenNotFound) {
   for (const auto& answer :
        {replyError("org.qor.Scripting1.Error.Failed", "The host is shutting down."),
