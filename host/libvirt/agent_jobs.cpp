@@ -6,7 +6,13 @@ void AgentJobs::noteRun(const Domains::Row& r) {
   // A new run of the machine has a new agent: whatever the old one had open is gone.
   auto [it, added] = runs_.emplace(r.uuid, r.id);
   if (!added && it->second != r.id) {
-    agent_.agentRestarted(r.uuid);
+    // A stopped machine's handles are gone; a rebooted one's stay listed, stale, so that
+    // their clients learn why.
+    if (r.id < 0) {
+      agent_.machineStopped(r.uuid);
+    } else {
+      agent_.agentRestarted(r.uuid);
+    }
     it->second = r.id;
   }
 }

@@ -78,6 +78,9 @@ class GuestAgent {
   // reconnected): everything opened through the old one is stale, and its requests answer so.
   // Asks nothing and waits for nothing, so the loop may call it.
   void agentRestarted(const std::string& domainUuid) { channel_.restarted(domainUuid); }
+  // The machine stopped: its agent and everything opened through it are gone, and no longer
+  // listed. Asks nothing and waits for nothing, so the loop may call it.
+  void machineStopped(const std::string& domainUuid);
 
  private:
   AgentChannel channel_;

@@ -144,4 +144,17 @@ void AgentFiles::release(GuestHandle file) {
   if (!f->closed) (void)f->close();
 }
 
+void AgentFiles::forgetMachine(const std::string& domain) {
+  std::lock_guard guard(mutex_);
+  for (auto it = files_.begin(); it != files_.end();) {
+    if (it->second->domain() == domain) {
+      // Not through its lock: a request still on the file may wait seconds for the agent.
+      it->second->closed = true;
+      it = files_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
 }  // namespace qor::host::libvirt

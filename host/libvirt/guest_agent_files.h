@@ -39,6 +39,8 @@ class AgentFiles {
   std::vector<GuestHandle> files(const std::string& domainUuid);
   // The client has gone: what it wrote goes out and the file is closed in the guest.
   void release(GuestHandle file);
+  // The machine stopped: its files are gone, and no request may use them.
+  void forgetMachine(const std::string& domain);
 
  private:
   std::shared_ptr<GuestFile> find(const std::string& domainUuid, GuestHandle file);

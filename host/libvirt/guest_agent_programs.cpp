@@ -216,6 +216,11 @@ void AgentPrograms::release(GuestHandle process) {
   }
 }
 
+void AgentPrograms::forgetMachine(const std::string& domain) {
+  std::lock_guard guard(mutex_);
+  std::erase_if(processes_, [&](const auto& entry) { return entry.second->domain == domain; });
+}
+
 void AgentPrograms::forgetOld() {
   std::lock_guard guard(mutex_);
   std::size_t finished = 0;

@@ -50,6 +50,8 @@ class AgentPrograms {
   std::vector<GuestHandle> processes(const std::string& domainUuid);
   // The client has gone: the program is forgotten (it goes on in the guest).
   void release(GuestHandle process);
+  // The machine stopped: its programs are gone with it.
+  void forgetMachine(const std::string& domain);
 
  private:
   struct Process {
