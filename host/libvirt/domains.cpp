@@ -56,7 +56,13 @@ const Domains::Row* Domains::latestRow(MachineKey key) {
     // Only a fresh look refuses: a machine just started may still read as paused in this one.
     if (r.key == key && r.state == VIR_DOMAIN_RUNNING) return &r;
   }
-  return row(key);
+  // A refusal rests on a look begun after the request came: a machine started a moment ago
+  // reads as paused in a look taken while it started.
+  install(watcher_.lookNow(Watcher::Clock::now() + watcher_.freshWait()));
+  for (const auto& r : current_.rows) {
+    if (r.key == key) return &r;
+  }
+  return nullptr;
 }
 
 void Domains::lookAfter(Connection& connection, Watcher& watcher,

@@ -44,7 +44,8 @@ class Domains {
   // The current look: the latest, or a fresh one if it comes soon enough.
   const Look& look();
   const Row* row(MachineKey key);
-  // The same from the latest look however old, for requests that need not see a new change.
+  // The same from the latest look however old, for requests that need not see a new change; a
+  // machine that does not read as running there is looked at anew.
   const Row* latestRow(MachineKey key);
   Watcher& watcher() { return watcher_; }
 

@@ -7,14 +7,11 @@
 
 namespace qor::host::libvirt {
 
-LibvirtAgentTransport::LibvirtAgentTransport(const std::optional<std::string>& uri) {
-  for (std::size_t i = 0; i < kConnections; ++i) {
-    connections_.push_back(std::make_unique<Connection>(uri));
-  }
-}
-
 Connection& LibvirtAgentTransport::connectionFor(const std::string& domainUuid) {
-  return *connections_[std::hash<std::string>{}(domainUuid) % connections_.size()];
+  std::lock_guard lock(mutex_);
+  auto& connection = connections_[domainUuid];
+  if (!connection) connection = std::make_unique<Connection>(uri_);
+  return *connection;
 }
 
 Result<nlohmann::json> LibvirtAgentTransport::command(const std::string& domainUuid,

@@ -78,6 +78,17 @@ std::shared_ptr<const Look> Watcher::waitForLook(Clock::time_point since, Clock:
   return shared_->latest;
 }
 
+std::shared_ptr<const Look> Watcher::lookNow(Clock::time_point until) {
+  const auto now = Clock::now();
+  {
+    std::lock_guard lock(shared_->mutex);
+    shared_->lastWant = now;
+    shared_->urgent = true;
+    shared_->wake.notify_all();
+  }
+  return waitForLook(now, until);
+}
+
 void Watcher::offer(Look look) {
   std::lock_guard lock(shared_->mutex);
   shared_->publish(std::move(look));

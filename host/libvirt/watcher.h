@@ -58,6 +58,9 @@ class Watcher {
   Clock::duration freshWait();
   // The latest look once one begun after `since` is there, or at `until`.
   std::shared_ptr<const Look> waitForLook(Clock::time_point since, Clock::time_point until);
+  // A look begun now, once it is there, or at `until`: for a refusal, which must not rest on a
+  // look taken before the request came.
+  std::shared_ptr<const Look> lookNow(Clock::time_point until);
   // A look an action took after it ended; it becomes the latest unless a later one is there.
   void offer(Look look);
 
