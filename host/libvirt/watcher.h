@@ -16,13 +16,13 @@ namespace qor::host::libvirt {
 // How often looks are taken while requests come: a change made elsewhere (virsh) shows at once
 // to a person.
 inline constexpr std::chrono::milliseconds kLookLife{100};
-// A look older than this is not taken ahead of the reads (none came for a while, or libvirt is
+// A look older than this was not taken ahead of the reads (none came for a while, or libvirt is
 // slow): a read waits for a fresh one, at most kFreshWait and once. A look takes a few
 // milliseconds; a libvirt that stalls costs a reader kFreshWait, once, and then the latest look.
 // A look that takes longer (a remote server, a loaded one) is waited for as long as the last one
 // took, twice over, up to kLongestWait; the first look of all (the connection is opened for it)
 // up to kLongestWait too: until then there is nothing to answer from.
-inline constexpr std::chrono::milliseconds kStaleAfter{250};
+inline constexpr std::chrono::milliseconds kStaleAfter{1000};
 inline constexpr std::chrono::milliseconds kFreshWait{50};
 inline constexpr std::chrono::seconds kLongestWait{5};
 // While requests come, looks are taken ahead of them, so that no request waits for one.
