@@ -2,10 +2,13 @@
 
 #include <libvirt/libvirt.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
+#include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "host/libvirt/libvirt_events.h"
 
@@ -17,15 +20,19 @@ using Shared = AgentRestartEvents::Shared;
 // How long to wait before opening a lost connection again.
 constexpr std::chrono::seconds kReopenAfter{2};
 
-// libvirt owns one of these per registration and frees it with freeShared.
+// What libvirt's callbacks are handed. libvirt may call one while it is being deregistered and
+// frees what it was given only on a later turn of its loop, perhaps after the process's end: the
+// watchers it may reach are kept for the process's life instead, never freed under a callback.
+std::mutex keptMutex;
+std::vector<std::shared_ptr<Shared>> kept;
+
 void* hold(const std::shared_ptr<Shared>& shared) {
-  return new std::shared_ptr<Shared>(shared);
-}
-void freeShared(void* opaque) {
-  delete static_cast<std::shared_ptr<Shared>*>(opaque);
+  std::lock_guard guard(keptMutex);
+  if (std::find(kept.begin(), kept.end(), shared) == kept.end()) kept.push_back(shared);
+  return shared.get();
 }
 Shared& sharedOf(void* opaque) {
-  return **static_cast<std::shared_ptr<Shared>*>(opaque);
+  return *static_cast<Shared*>(opaque);
 }
 
 void tell(virDomainPtr domain, void* opaque) {
@@ -39,13 +46,9 @@ void tell(virDomainPtr domain, void* opaque) {
   });
 }
 
-// Registers with a reference of its own for libvirt to free; frees it when libvirt refused.
 template <class Register>
 int registeredWith(const std::shared_ptr<Shared>& shared, Register&& call) {
-  void* opaque = hold(shared);
-  const int id = call(opaque);
-  if (id < 0) freeShared(opaque);
-  return id;
+  return call(hold(shared));
 }
 
 void onReboot(virConnectPtr, virDomainPtr domain, void* opaque) {
@@ -98,16 +101,16 @@ void AgentRestartEvents::watch(const std::shared_ptr<Shared>& shared,
     bool closeWatched = false;
     if (conn) {
       closeWatched = registeredWith(shared, [&](void* o) {
-                       return virConnectRegisterCloseCallback(conn, onClose, o, freeShared);
+                       return virConnectRegisterCloseCallback(conn, onClose, o, nullptr);
                      }) >= 0;
       reboot = registeredWith(shared, [&](void* o) {
         return virConnectDomainEventRegisterAny(conn, nullptr, VIR_DOMAIN_EVENT_ID_REBOOT,
-                                                VIR_DOMAIN_EVENT_CALLBACK(onReboot), o, freeShared);
+                                                VIR_DOMAIN_EVENT_CALLBACK(onReboot), o, nullptr);
       });
       agent = registeredWith(shared, [&](void* o) {
         return virConnectDomainEventRegisterAny(conn, nullptr, VIR_DOMAIN_EVENT_ID_AGENT_LIFECYCLE,
                                                 VIR_DOMAIN_EVENT_CALLBACK(onAgentLifecycle), o,
-                                                freeShared);
+                                                nullptr);
       });
     }
     lock.lock();
