@@ -26,7 +26,7 @@ std::optional<std::string> AgentJobs::known(MachineKey key) {
 
 Result<std::string> AgentJobs::askable(MachineKey key) {
   const auto* r = domains_.latestRow(key);
-  if (!r) return noObject("The virtual machine does not exist.");
+  if (!r) return domains_.missing();
   noteRun(*r);
   switch (r->state) {
     case VIR_DOMAIN_RUNNING:

@@ -74,24 +74,33 @@ Result<ConnectionRef> Connection::get() {
   }
   std::unique_lock wait(opening->mutex);
   opening->finished.wait_until(wait, opening->deadline, [&] { return opening->done; });
-  const std::string where = uri_ ? " at " + *uri_ : std::string();
   if (!opening->done) {
-    return unavailable("Cannot reach libvirt" + where + ": no answer within " +
-                       std::to_string(kOpenWait.count()) + " s");
+    return unreachable("no answer within " + std::to_string(kOpenWait.count()) + " s");
   }
   const ConnectionRef connection = opening->connection;
   const std::string error = opening->error;
   wait.unlock();
   std::lock_guard lock(mutex_);
   if (opening_ == opening) opening_.reset();  // the next failure tries again
-  if (!connection) return unavailable("Cannot reach libvirt" + where + ": " + error);
+  if (!connection) return unreachable(error);
   if (!current_) current_ = connection;
   return current_;
 }
 
-void Connection::checkAlive() {
+bool Connection::checkAlive() {
   std::lock_guard lock(mutex_);
-  if (current_ && virConnectIsAlive(current_.get()) != 1) current_.reset();
+  if (!current_ || virConnectIsAlive(current_.get()) == 1) return true;
+  current_.reset();
+  return false;
+}
+
+Failure Connection::callFailed(std::string message) {
+  if (checkAlive()) return failed(std::move(message));
+  return unreachable(message);
+}
+
+Failure Connection::unreachable(const std::string& why) const {
+  return unavailable("Cannot reach libvirt" + (uri_ ? " at " + *uri_ : std::string()) + ": " + why);
 }
 
 }  // namespace qor::host::libvirt

@@ -32,7 +32,14 @@ class Connection {
   // The live connection, or why libvirt cannot be reached (kind unavailable), naming the URI.
   Result<ConnectionRef> get();
   // A call failed: if the connection is no longer alive, the next get opens a new one.
-  void checkAlive();
+  // Whether it was still alive.
+  bool checkAlive();
+  // A call failed with libvirt's `message`: the failure as the caller tells it. When the
+  // connection died under the call (keepalive gave up, the daemon went), the request failed
+  // because the server cannot be reached, and the failure says so, naming the URI.
+  Failure callFailed(std::string message);
+  // "Cannot reach libvirt at URI: why" (or without the URI when libvirt's default is used).
+  Failure unreachable(const std::string& why) const;
 
   const std::optional<std::string>& uri() const { return uri_; }
 

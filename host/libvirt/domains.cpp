@@ -17,13 +17,30 @@ const Look& Domains::look() {
   const auto now = Clock::now();
   auto latest = watcher_.latest();
   const std::uint64_t number = latest ? latest->number : 0;
-  // An old look is waited past once: if libvirt is slow, the next reads take what there is.
-  if ((!latest || now - latest->begun >= kStaleAfter) && waitedOn_ != number) {
+  const auto busy = watcher_.busyFor(now);
+  const auto wait = watcher_.freshWait();
+  // An old look is waited past once: if libvirt is slow, the next reads take what there is. A
+  // look already under way for longer than the wait is not worth waiting for.
+  if ((!latest || now - latest->begun >= kStaleAfter) && waitedOn_ != number && busy < wait) {
     waitedOn_ = number;
-    latest = watcher_.waitForLook(now - kLookLife, now + watcher_.freshWait());
+    latest = watcher_.waitForLook(now - kLookLife, now + wait);
   }
   install(latest);
+  // A server that stopped answering (a stalled daemon, a link that dropped without a word) is
+  // unreachable from now on, not only once keepalive gives its connection up: its machines'
+  // requests fail at once instead of waiting in turn behind the look.
+  if (busy >= kLongestWait) {
+    unanswered_.error =
+        actions_.unreachable("no answer within " + std::to_string(kLongestWait.count()) + " s");
+    return unanswered_;
+  }
   return current_;
+}
+
+Failure Domains::missing() {
+  const auto& current = look();
+  if (current.error) return *current.error;
+  return noObject("The virtual machine does not exist.");
 }
 
 void Domains::install(const std::shared_ptr<const Look>& latest) {
@@ -84,7 +101,7 @@ void Domains::lookAfter(Connection& connection, Watcher& watcher,
 void Domains::onMachine(MachineKey key, MachineJob job, Completion<Done> done) {
   const Row* r = row(key);
   if (!r) {
-    done(noObject("The virtual machine does not exist."));
+    done(missing());
     return;
   }
   Target target{r->uuid, r->name};
@@ -96,7 +113,9 @@ void Domains::onMachine(MachineKey key, MachineJob job, Completion<Done> done) {
         if (auto* e = failureOf(c)) return *e;
         const auto conn = std::get<ConnectionRef>(c);
         Result<Done> outcome = job(conn.get(), target);
-        if (!succeeded(outcome)) connection.checkAlive();
+        if (const auto* f = failureOf(outcome); f && !connection.checkAlive()) {
+          return connection.unreachable(f->message);  // no look to take: the server is gone
+        }
         lookAfter(connection, watcher, target.uuid);
         return outcome;
       },

@@ -44,6 +44,8 @@ class Domains {
   // The current look: the latest, or a fresh one if it comes soon enough.
   const Look& look();
   const Row* row(MachineKey key);
+  // Why a machine a request names is not in the look: libvirt cannot be reached, or it has gone.
+  Failure missing();
   // The same from the latest look however old, for requests that need not see a new change; a
   // machine that does not read as running there is looked at anew.
   const Row* latestRow(MachineKey key);
@@ -69,8 +71,9 @@ class Domains {
   Watcher& watcher_;
   WorkerJobs changes_;
   Look current_;
-  std::uint64_t installed_ = 0;             // the number of the look current_ is
-  std::optional<std::uint64_t> waitedOn_;   // the stale look a read already waited past
+  Look unanswered_;                        // what reads see while the watcher's look gets no answer
+  std::uint64_t installed_ = 0;            // the number of the look current_ is
+  std::optional<std::uint64_t> waitedOn_;  // the stale look a read already waited past
   std::map<std::string, MachineKey> keys_;  // by UUID in capitals; never reused
   MachineKey nextKey_ = 1;
 };

@@ -22,18 +22,10 @@ Result<nlohmann::json> LibvirtAgentTransport::command(const std::string& domainU
   if (auto* e = failureOf(c)) return *e;
   const auto conn = std::get<ConnectionRef>(c);
   Domain d(virDomainLookupByUUIDString(conn.get(), domainUuid.c_str()));
-  if (!d) {
-    Failure error = failed(lastErrorMessage());
-    connection.checkAlive();
-    return error;
-  }
+  if (!d) return connection.callFailed(lastErrorMessage());
   const std::string text = request.dump();
   char* answer = virDomainQemuAgentCommand(d.get(), text.c_str(), timeoutSeconds, 0);
-  if (!answer) {
-    Failure error = failed(lastErrorMessage());
-    connection.checkAlive();
-    return error;
-  }
+  if (!answer) return connection.callFailed(lastErrorMessage());
   auto parsed = nlohmann::json::parse(takeString(answer), nullptr, false);
   if (parsed.is_discarded() || !parsed.is_object()) {
     return failed("The guest agent's reply is not a JSON object.");

@@ -19,7 +19,8 @@ struct Watcher::Shared {
   std::shared_ptr<const Look> latest;
   std::uint64_t published = 0;
   Clock::time_point usbRead;
-  Clock::duration lastTook{};  // by the last look this thread took
+  Clock::duration lastTook{};                  // by the last look this thread took
+  std::optional<Clock::time_point> busySince;  // the current look's start, ports included
   struct Kept {
     int id = -1;
     int state = 0;
@@ -63,6 +64,11 @@ void Watcher::want() {
 std::shared_ptr<const Look> Watcher::latest() {
   std::lock_guard lock(shared_->mutex);
   return shared_->latest;
+}
+
+Watcher::Clock::duration Watcher::busyFor(Clock::time_point now) {
+  std::lock_guard lock(shared_->mutex);
+  return shared_->busySince ? now - *shared_->busySince : Clock::duration{};
 }
 
 Watcher::Clock::duration Watcher::freshWait() {
@@ -139,6 +145,7 @@ void Watcher::run(std::shared_ptr<Shared> s) {
     }
     s->urgent = false;
     const bool usbDue = now - s->usbRead >= kUsbLife;
+    s->busySince = now;
     lock.unlock();
 
     Look look = takeLook(s->connection);
@@ -174,6 +181,7 @@ void Watcher::run(std::shared_ptr<Shared> s) {
       }
     }
     lock.lock();
+    s->busySince.reset();
   }
 }
 

@@ -56,6 +56,9 @@ class Watcher {
   std::shared_ptr<const Look> latest();
   // How long a reader waits for a fresh look: see kFreshWait.
   Clock::duration freshWait();
+  // How long the thread has been at its current look (zero when it waits for work): a look
+  // takes milliseconds, so one under way for seconds means libvirt is not answering.
+  Clock::duration busyFor(Clock::time_point now);
   // The latest look once one begun after `since` is there, or at `until`.
   std::shared_ptr<const Look> waitForLook(Clock::time_point since, Clock::time_point until);
   // A look begun now, once it is there, or at `until`: for a refusal, which must not rest on a
