@@ -14,10 +14,11 @@ namespace qor::host::libvirt {
 // reached (the open goes on, and a later request gets the connection once it is there): a
 // server that accepts but never answers must not hold up the host.
 inline constexpr std::chrono::seconds kOpenWait{5};
-// Keepalive: a probe every 5 s, the connection given up after 3 unanswered, so a server that
-// stops answering is noticed within about 15 s.
+// Keepalive: a probe after 5 s without a word from the server and every 5 s after it; libvirt
+// gives the connection up when it would send the (count + 1)th in a row, so a server that stops
+// answering is noticed 15 s into its silence.
 inline constexpr int kKeepAliveInterval = 5;
-inline constexpr unsigned kKeepAliveCount = 3;
+inline constexpr unsigned kKeepAliveCount = 2;
 
 // One libvirt connection, opened on first use and opened again when it has gone (the daemon
 // restarted, a remote link broke), so the host outlives its VM manager. It never prompts: no

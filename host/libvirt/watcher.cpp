@@ -167,7 +167,9 @@ void Watcher::run(std::shared_ptr<Shared> s) {
         }
       }
       s->nextLook = look.begun + kLookLife;
-      s->lastTook = Clock::now() - look.begun;
+      // A failed look may have waited for a connection that never came: it says nothing of how
+      // long a look takes, and must not make the readers wait that long for the next one.
+      if (!look.error) s->lastTook = Clock::now() - look.begun;
       s->publish(std::move(look));
     }
     if (!portsDue.empty()) {

@@ -15,6 +15,8 @@
 #   bash tests/vm/servers_ssh.sh BUNDLE
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=sshd.sh
+source "$here/sshd.sh"
 bundle=${1:?usage: servers_ssh.sh BUNDLE}
 qorctl=$bundle/Contents/MacOS/qorctl
 skip() {
@@ -36,7 +38,7 @@ watchdog=""
 cleanup() {
   [ -z "$watchdog" ] || kill "$watchdog" 2>/dev/null || true
   [ -z "$bus_pid" ] || kill "$bus_pid" 2>/dev/null || true
-  [ ! -s "$ssh_dir/sshd.pid" ] || kill "$(cat "$ssh_dir/sshd.pid")" 2>/dev/null || true
+  qorssh_stop
   QOR_VM_USER=$user bash "$here/libvirtd.sh" stop "$work/d" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
@@ -53,10 +55,7 @@ fail() {
 ) &
 watchdog=$!
 
-# The daemon's user logs in over ssh, so it has a shell (and no home, no password).
-getent passwd "$user" >/dev/null ||
-  useradd --system --user-group --no-create-home --home-dir /nonexistent --shell /bin/sh \
-    --comment "qorctl ssh tests" "$user"
+qorssh_user "$user"
 QOR_VM_USER=$user bash "$here/libvirtd.sh" start "$work/d" >/dev/null
 daemon_uri="qemu+unix:///session?socket=$work/d/run/libvirt/libvirt-sock"
 printf '%s\n' "<domain type='qemu'><name>remote1</name>" \
@@ -65,42 +64,8 @@ printf '%s\n' "<domain type='qemu'><name>remote1</name>" \
   "<devices><emulator>/usr/bin/qemu-system-x86_64</emulator></devices></domain>" \
   >"$work/remote1.xml"
 timeout 60 virsh -q -c "$daemon_uri" define "$work/remote1.xml" >/dev/null
-
-# The ssh server: loopback only, keys made here, and the daemon's runtime folder for the
-# sessions it starts, so that virt-ssh-helper finds the private daemon's socket.
-mkdir -p "$ssh_dir"
-for key in host_key id wrong; do ssh-keygen -q -t ed25519 -N '' -C "qor test" -f "$ssh_dir/$key"; done
-cp "$ssh_dir/id.pub" "$ssh_dir/authorized_keys"
-port=""
-for candidate in $(shuf -i 20000-60000 -n 20); do
-  if ! ss -ltnH "sport = :$candidate" | grep -q .; then
-    port=$candidate
-    break
-  fi
-done
-[ -n "$port" ] || fail "no free loopback port"
-printf '%s\n' "ListenAddress 127.0.0.1" "Port $port" "HostKey $ssh_dir/host_key" \
-  "AuthorizedKeysFile $ssh_dir/authorized_keys" "PidFile $ssh_dir/sshd.pid" "StrictModes no" \
-  "UsePAM no" "PasswordAuthentication no" "KbdInteractiveAuthentication no" \
-  "SetEnv XDG_RUNTIME_DIR=$work/d/run" >"$ssh_dir/sshd_config"
-chown -R "$user:" "$ssh_dir"
-setpriv --reuid="$user" --regid="$user" --init-groups -- \
-  /usr/sbin/sshd -f "$ssh_dir/sshd_config" -E "$ssh_dir/sshd.log"
-for _ in $(seq 50); do
-  [ -s "$ssh_dir/sshd.pid" ] && break
-  sleep 0.1
-done
-[ -s "$ssh_dir/sshd.pid" ] || fail "sshd did not start: $(cat "$ssh_dir/sshd.log")"
-chown root: "$ssh_dir/id" "$ssh_dir/wrong"
-# ssh looks for known hosts below the passwd entry's home, not $HOME: the test's own file.
-echo "[127.0.0.1]:$port $(cat "$ssh_dir/host_key.pub")" >"$ssh_dir/known_hosts"
-printf '%s\n' '#!/bin/sh' \
-  "exec ssh -F none -o UserKnownHostsFile=$ssh_dir/known_hosts -o GlobalKnownHostsFile=/dev/null \"\$@\"" \
-  >"$ssh_dir/client"
-chmod 0755 "$ssh_dir/client"
-remote() {
-  echo "qemu+ssh://$user@127.0.0.1:$port/session?keyfile=$ssh_dir/$1&proxy=native&command=$ssh_dir/client"
-}
+qorssh_start "$ssh_dir" "$user" "$work/d/run" || fail "the ssh server"
+remote() { qorssh_uri "$1"; }
 
 printf '%s\n' "<node><domain type='test' xmlns:test='http://libvirt.org/schemas/domain/test/1.0'>" \
   "<name>local1</name><uuid>dddddddd-0000-4000-8000-000000000001</uuid><memory>65536</memory>" \
