@@ -24,11 +24,15 @@ packages=(
   llvm
 )
 
+# OpenSSH's server, for the tests that reach a daemon through qemu+ssh (tests/vm/servers*.sh):
+# they start sshd themselves, on a loopback port with keys of their own. The system's ssh
+# service the package brings is neither started nor enabled here.
+service_packages=(openssh-server)
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
+for p in "${packages[@]}" "${service_packages[@]}"; do
+  installed "$p" || missing+=("$p")
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
@@ -42,4 +46,22 @@ fi
 
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q
+services=()
+for p in "${service_packages[@]}"; do installed "$p" || services+=("$p"); done
+# While they are installed, Debian's policy hook tells their scripts not to start a service.
+policy=/usr/sbin/policy-rc.d
+own_policy=""
+if [ ${#services[@]} -gt 0 ] && [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' >"$policy"
+  chmod 0755 "$policy"
+  own_policy=yes
+  trap 'rm -f "$policy"' EXIT
+fi
 apt-get install -y -q --no-install-recommends "${missing[@]}"
+if [ -n "$own_policy" ]; then
+  rm -f "$policy"
+  trap - EXIT
+fi
+if [ ${#services[@]} -gt 0 ] && command -v systemctl >/dev/null; then
+  systemctl disable ssh.service ssh.socket >/dev/null 2>&1 || true
+fi

@@ -20,7 +20,7 @@ set -euo pipefail
 bundle=$(cd "$1" && pwd)
 qorctl=$bundle/Contents/MacOS/qorctl
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=lib.sh
+# shellcheck source-path=SCRIPTDIR source=lib.sh
 source "$here/lib.sh"
 # shellcheck source=sshd.sh
 source "$here/sshd.sh"
@@ -82,6 +82,7 @@ use() { # a or b: the daemon lib.sh's functions act on
   QORVM_DIR=$work/$1
   QORVM_URI=$("$here/libvirtd.sh" uri "$QORVM_DIR")
   QORVM_USER=$(cat "$QORVM_DIR/user")
+  export QORVM_DIR QORVM_URI QORVM_USER
 }
 qorssh_user qorssh
 b_dir=$work/b
@@ -98,6 +99,7 @@ qorvm_define twin 52:54:00:51:00:03 noagent
 use b
 qorvm_define beta 52:54:00:51:00:02
 qorvm_define twin 52:54:00:51:00:04 noagent
+# shellcheck disable=SC2034 # read as ${side}_twin below
 a_twin=$(use a && qorvm_virsh domuuid twin | tr a-f A-F)
 b_twin=$(use b && qorvm_virsh domuuid twin | tr a-f A-F)
 
