@@ -32,7 +32,6 @@ trap cleanup EXIT
 # The suite boots the running machine again three times (each case that stops it).
 qorvm_watchdog "${QORVM_CONFORMANCE_LIMIT:-$(qorvm_limit 420 4)}"
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 qorvm_daemon_start "$work" >/dev/null || fail "the daemon or the guest image"
 qorvm_define run 52:54:00:51:00:31 || fail "define run"

@@ -37,8 +37,6 @@ cleanup() {
 trap cleanup EXIT
 qorvm_watchdog "${QORVM_AGENT_LIMIT:-$(qorvm_limit 420 1)}"
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-ok() { echo "ok - $*"; }
 hash_of() { sha256sum | cut -d' ' -f1; }
 # qorctl, bounded; its status is kept in $status, its stderr in $work/err.
 q() {

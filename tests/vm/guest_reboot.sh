@@ -42,8 +42,6 @@ trap cleanup EXIT
 # Two reboots and the first boot.
 qorvm_watchdog "${QORVM_REBOOT_LIMIT:-$(qorvm_limit 240 3)}"
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-ok() { echo "ok - $*"; }
 hash_of() { sha256sum | cut -d' ' -f1; }
 guest_hash() { qorvm_exec "$vm" /bin/sh -c "sha256sum $1" | cut -d' ' -f1; }
 # Agent file descriptors of qemu-ga in the guest that name PATH.

@@ -45,8 +45,6 @@ cleanup() {
 trap cleanup EXIT
 qorvm_watchdog "${QORVM_HOST_LIMIT:-$(qorvm_limit 420 5)}"
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-ok() { echo "ok - $*"; }
 
 # qorctl with its output in $out, $err and $rc; never fails the script by itself.
 q() {

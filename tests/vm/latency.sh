@@ -45,8 +45,6 @@ cleanup() {
 trap cleanup EXIT
 qorvm_watchdog "${QORVM_LATENCY_LIMIT:-$(qorvm_limit 420 4)}"
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-ok() { echo "ok - $*"; }
 ms() { date +%s%3N; }
 
 # Runs qorctl ARGS… and prints how many milliseconds it took; fails the test if it fails.

@@ -22,6 +22,8 @@
 #                               run a program in the guest, wait (bounded) for it; prints its
 #                               output, the guest's exit status becomes the function's
 #   qorvm_virsh ARGUMENT...     virsh on the daemon, bounded by QORVM_VIRSH_TIMEOUT (60 s)
+#   fail MESSAGE...             end the test with "FAIL: MESSAGE" on standard error, status 1
+#   ok MESSAGE...               report a passed check: "ok - MESSAGE"
 #   qorvm_limit BASE BOOTS      a test's time limit: BASE seconds on the busybox guest, plus
 #                               what BOOTS boots (or shutdowns) of a slower guest add, plus
 #                               the Debian guest's first build
@@ -40,6 +42,9 @@ case $QORVM_GUEST in
   debian) QORVM_BOOT_WAIT=${QORVM_BOOT_WAIT:-300} ;;
   *) QORVM_BOOT_WAIT=${QORVM_BOOT_WAIT:-60} ;;
 esac
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+ok() { echo "ok - $*"; }
 
 # The Debian guest's first build (about 5 min, see README.md) runs inside a test's limit too.
 qorvm_limit() {

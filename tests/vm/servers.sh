@@ -55,8 +55,6 @@ cleanup() {
 trap cleanup EXIT
 qorvm_watchdog "${QORVM_SERVERS_LIMIT:-$(qorvm_limit 420 2)}"
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-ok() { echo "ok - $*"; }
 ms() { date +%s%3N; }
 # qorctl ARGS… with its output in $work/out and $work/err; its status becomes the function's.
 q() { timeout 120 "$qorctl" "$@" >"$work/out" 2>"$work/err"; }

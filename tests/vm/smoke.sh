@@ -34,8 +34,6 @@ qorvm_watchdog "${QORVM_SMOKE_LIMIT:-240}"
 
 now() { echo "$EPOCHREALTIME"; }
 since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.2f", b - a }'; }
-fail() { echo "FAIL: $*" >&2; exit 1; }
-ok() { echo "ok - $*"; }
 figures=()
 figure() { figures+=("$1: $2 s"); }
 

@@ -38,8 +38,6 @@ cleanup() {
 trap cleanup EXIT
 qorvm_watchdog "${QORVM_WAIT_LIMIT:-$(qorvm_limit 300 2)}"
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-ok() { echo "ok - $*"; }
 now() { date +%s.%N; }
 # qorctl, bounded; status in $status, stdout in $out, stderr in $work/err.
 q() {
