@@ -18,7 +18,7 @@ constexpr std::array<std::pair<ObjectClass, std::string_view>, 7> kShortNames{{
 using namespace properties;
 using namespace methods;
 
-constexpr std::array<const Property*, 25> kProperties{
+constexpr std::array<const Property*, 27> kProperties{
     &kApplicationName,
     &kFrontmost,
     &kVersion,
@@ -35,12 +35,14 @@ constexpr std::array<const Property*, 25> kProperties{
     &kPortInterface,
     &kPortAddress,
     &kPortNumber,
+    &kPortServer,
     &kDeviceId,
     &kDeviceName,
     &kManufacturerName,
     &kProductName,
     &kVendorId,
     &kProductId,
+    &kDeviceConnection,
     &kWindowName,
     &kWindowIndex,
     &kWindowVisible,

@@ -67,6 +67,9 @@ inline constexpr Property kPortId{ObjectClass::serialPort, "Id", "x"};
 inline constexpr Property kPortInterface{ObjectClass::serialPort, "Interface", "u"};
 inline constexpr Property kPortAddress{ObjectClass::serialPort, "Address", "s"};
 inline constexpr Property kPortNumber{ObjectClass::serialPort, "Port", "x"};
+// The host name of the computer the address is on, "" when it is the host's own: a pty of a
+// machine on a remote server is a path on that server. A host without it has only its own.
+inline constexpr Property kPortServer{ObjectClass::serialPort, "Server", "s", true};
 // UsbDevice
 inline constexpr Property kDeviceId{ObjectClass::usbDevice, "Id", "x"};
 inline constexpr Property kDeviceName{ObjectClass::usbDevice, "Name", "s"};
@@ -74,6 +77,9 @@ inline constexpr Property kManufacturerName{ObjectClass::usbDevice, "Manufacture
 inline constexpr Property kProductName{ObjectClass::usbDevice, "ProductName", "s"};
 inline constexpr Property kVendorId{ObjectClass::usbDevice, "VendorId", "x"};
 inline constexpr Property kProductId{ObjectClass::usbDevice, "ProductId", "x"};
+// The URI of the connection whose server the device is plugged into; "" when the host has only
+// one (a host without it, too).
+inline constexpr Property kDeviceConnection{ObjectClass::usbDevice, "Connection", "s", true};
 // Window
 inline constexpr Property kWindowName{ObjectClass::window, "Name", "s"};
 inline constexpr Property kWindowIndex{ObjectClass::window, "Index", "x", true, true};

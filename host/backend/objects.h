@@ -27,6 +27,7 @@ struct SerialPortInfo {
   std::optional<std::uint32_t> interface;
   std::optional<std::string> address;
   std::optional<std::int64_t> port;
+  std::string server = {};  // the computer the address is on; "" for this one
 };
 
 struct UsbDeviceInfo {
@@ -36,6 +37,7 @@ struct UsbDeviceInfo {
   std::optional<std::string> productName;
   std::optional<std::int64_t> vendorId;
   std::optional<std::int64_t> productId;
+  std::string connection = {};  // the URI of the connection it is plugged into; "" for the only one
 };
 
 struct WindowInfo {

@@ -1,5 +1,7 @@
 #include "host/libvirt/libvirt_backend.h"
 
+#include "host/libvirt/uri_server.h"
+
 namespace qor::host::libvirt {
 
 LibvirtBackend::LibvirtBackend(Loop& loop, std::optional<std::string> uri)
@@ -12,6 +14,7 @@ LibvirtBackend::LibvirtBackend(Loop& loop, std::optional<std::string> uri)
                     return libvirtAddresses(actions_, uuid, source);
                   }),
       agentJobs_(loop, lanes_, domains_, guestAgent_),
+      serialPorts_(domains_, serverOfConnection(uri)),
       processes_(loop, agentJobs_),
       restarts_(loop, uri, [this](const std::string& uuid) { guestAgent_.agentRestarted(uuid); }) {
   silenceLibvirtErrors();

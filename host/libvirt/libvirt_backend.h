@@ -50,7 +50,7 @@ class LibvirtBackend : public Backend {
   GuestAgent guestAgent_;
   AgentJobs agentJobs_;
   LibvirtMachines machines_{domains_};
-  LibvirtSerialPorts serialPorts_{domains_};
+  LibvirtSerialPorts serialPorts_;
   LibvirtUsbDevices usb_{domains_, actions_};
   LibvirtGuestFiles files_{agentJobs_};
   LibvirtGuestProcesses processes_;

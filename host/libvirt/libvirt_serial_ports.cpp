@@ -41,6 +41,7 @@ std::optional<std::vector<SerialPortInfo>> LibvirtSerialPorts::serialPorts(Machi
     info.interface = interfaceCode(p.kind);
     info.address = p.address;
     info.port = p.port;
+    info.server = server_;
     ports.push_back(std::move(info));
   }
   return ports;

@@ -16,7 +16,9 @@ namespace qor::host::libvirt {
 // The loop's thread only; it never calls libvirt.
 class LibvirtSerialPorts : public SerialPorts {
  public:
-  explicit LibvirtSerialPorts(Domains& domains) : domains_(domains) {}
+  // `server`: the computer the connection reaches ("" for this one), which every address is on.
+  LibvirtSerialPorts(Domains& domains, std::string server)
+      : domains_(domains), server_(std::move(server)) {}
 
   std::optional<std::vector<SerialPortInfo>> serialPorts(MachineKey key) override;
 
@@ -24,6 +26,7 @@ class LibvirtSerialPorts : public SerialPorts {
   static constexpr std::chrono::seconds kPortsPatience{1};
 
   Domains& domains_;
+  std::string server_;
   std::optional<Watcher::Clock::time_point> gaveUpAt_;
 };
 

@@ -22,6 +22,10 @@ Result<Value> port(Context&, const Target& t) {
   return valueOr(t.port->port, p::kPortNumber.name, Value::int64);
 }
 
+Result<Value> server(Context&, const Target& t) {
+  return Value::string(t.port->server);
+}
+
 Result<Target> find(Context& c, const Captures&, const std::string&, Target t) {
   auto ports = c.backends.serialPorts ? c.backends.serialPorts->serialPorts(t.key())
                                       : std::optional<std::vector<SerialPortInfo>>();
@@ -42,10 +46,8 @@ std::vector<std::uint64_t> elements(Context& c, const Target& machine, const std
 }
 
 constexpr PropertyRow kProperties[] = {
-    {&p::kPortId, id},
-    {&p::kPortInterface, interface},
-    {&p::kPortAddress, address},
-    {&p::kPortNumber, port},
+    {&p::kPortId, id},       {&p::kPortInterface, interface}, {&p::kPortAddress, address},
+    {&p::kPortNumber, port}, {&p::kPortServer, server},
 };
 
 }  // namespace

@@ -30,6 +30,10 @@ Result<Value> productId(Context&, const Target& t) {
   return valueOr(t.device->productId, p::kProductId.name, Value::int64);
 }
 
+Result<Value> connection(Context&, const Target& t) {
+  return Value::string(t.device->connection);
+}
+
 // The argument must name a machine that exists now.
 void connect(Context& c, const Target& t, const Request& r, Completion<Values> done) {
   const ParsedPath parsed = c.router.parse(*contract::textOf(r.args[0]));
@@ -69,8 +73,13 @@ std::vector<std::uint64_t> elements(Context& c, const Target&, const std::string
 }
 
 constexpr PropertyRow kProperties[] = {
-    {&p::kDeviceId, id},         {&p::kDeviceName, name},   {&p::kManufacturerName, manufacturer},
-    {&p::kProductName, product}, {&p::kVendorId, vendorId}, {&p::kProductId, productId},
+    {&p::kDeviceId, id},
+    {&p::kDeviceName, name},
+    {&p::kManufacturerName, manufacturer},
+    {&p::kProductName, product},
+    {&p::kVendorId, vendorId},
+    {&p::kProductId, productId},
+    {&p::kDeviceConnection, connection},
 };
 constexpr MethodRow kMethods[] = {
     {&m::kConnect, connect},

@@ -6,7 +6,11 @@ std::vector<UsbDeviceInfo> ServerUsb::devices() {
   std::vector<UsbDeviceInfo> all;
   for (std::size_t i = 0; i < servers_.size(); ++i) {
     if (auto* usb = servers_[i].concerns.usb) {
-      for (auto& d : usb->devices()) all.push_back(std::move(d));
+      for (auto& d : usb->devices()) {
+        // With one server there is nothing to tell apart.
+        if (servers_.size() > 1) d.connection = servers_[i].name;
+        all.push_back(std::move(d));
+      }
     }
   }
   return all;

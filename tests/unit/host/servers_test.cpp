@@ -173,10 +173,16 @@ TEST_F(ServersTest, GuestHandlesAndDevicesStayOnTheirServer) {
             error_names::kUnknownObject);
   EXPECT_FALSE(handle(call(fileB, "org.qor.Scripting1.GuestFile", "Close")).error);
 
-  // Each server brings its device; one is lent only to a machine of its own server.
+  // Each server brings its device, named by its connection; one is lent only to a machine of
+  // its own server.
   const Value devices = answer(handle(get(kRoot, "org.qor.Scripting1.Application", "UsbDevices")));
   ASSERT_EQ(elementsOf(devices)->size(), 2u);
+  const std::string first = *textOf((*elementsOf(devices))[0]);
   const std::string second = *textOf((*elementsOf(devices))[1]);
+  EXPECT_EQ(*textOf(answer(handle(get(first, "org.qor.Scripting1.UsbDevice", "Connection")))),
+            "test:///one");
+  EXPECT_EQ(*textOf(answer(handle(get(second, "org.qor.Scripting1.UsbDevice", "Connection")))),
+            "test:///two");
   const Reply refused = handle(
       call(second, "org.qor.Scripting1.UsbDevice", "Connect", {Value::objectPath(vmById(kA1))}));
   ASSERT_TRUE(refused.error);
