@@ -92,7 +92,8 @@ std::optional<std::vector<contract::Value>> Bridge::call(const Request& request)
     return std::nullopt;
   }
   if (!outcome.reply) {
-    fail(request, outcome.errorName, statusForErrorName(outcome.errorName), outcome.errorMessage);
+    fail(request, outcome.errorName, statusForErrorName(outcome.errorName), outcome.errorMessage,
+         outcome.errorName);
     return std::nullopt;
   }
   return accept(request, outcome.reply.get());
@@ -325,10 +326,12 @@ std::optional<std::vector<contract::Value>> Bridge::accept(const Request& reques
 }
 
 void Bridge::fail(const Request& request, std::string_view reason, std::int64_t code,
-                  std::string_view errorString) {
+                  std::string_view errorString, std::string_view errorName) {
   if (delegate_ == nullptr) return;
-  delegate_->eventDidFail(
-      requestFailure(request.interfaceShortName(), request.member, reason, code, errorString));
+  PlatformError error =
+      requestFailure(request.interfaceShortName(), request.member, reason, code, errorString);
+  error.errorName = errorName;
+  delegate_->eventDidFail(error);
 }
 
 }  // namespace qor::scripting

@@ -92,7 +92,7 @@ class Bridge final : public ScriptingChannel {
   bool launch();
   std::optional<std::vector<contract::Value>> accept(const Request& request, sd_bus_message* reply);
   void fail(const Request& request, std::string_view reason, std::int64_t code,
-            std::string_view errorString = {});
+            std::string_view errorString = {}, std::string_view errorName = {});
 
   enum class Connection { notYet, open, unreachable };
 

@@ -19,6 +19,9 @@ struct PlatformError {
   std::int64_t code = 0;
   std::string localizedDescription;
   std::map<std::string, std::variant<std::string, std::int64_t>> userInfo;
+  // The D-Bus error name when the host (or the bus daemon) answered with an error; empty for a
+  // failure on this side. Lets a caller tell "this host has no such property" from a fault.
+  std::string errorName = {};
 };
 
 // Told of every request that fails while it is the application's delegate.

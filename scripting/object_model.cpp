@@ -48,6 +48,10 @@ std::optional<std::int64_t> QorSerialPort::port() const {
   return readProperty(*channel_, path_, props::kPortNumber, replyInteger);
 }
 
+std::optional<std::string> QorSerialPort::server() const {
+  return readOptionalText(*channel_, path_, props::kPortServer);
+}
+
 // Guest file
 
 std::optional<std::string> QorGuestFile::readAtOffset(std::int64_t offset, QorWhence whence,
@@ -93,6 +97,10 @@ std::optional<std::int64_t> QorUsbDevice::vendorId() const {
 
 std::optional<std::int64_t> QorUsbDevice::productId() const {
   return readProperty(*channel_, path_, props::kProductId, replyInteger);
+}
+
+std::optional<std::string> QorUsbDevice::connection() const {
+  return readOptionalText(*channel_, path_, props::kDeviceConnection);
 }
 
 bool QorUsbDevice::connectTo(const QorVirtualMachine& machine) const {

@@ -39,6 +39,9 @@ class QorSerialPort : public SBObject {
   std::optional<std::uint32_t> interface() const;
   std::optional<std::string> address() const;
   std::optional<std::int64_t> port() const;
+  // The host name of the computer the address is on; "" for the host's own computer, also from
+  // a host that does not say.
+  std::optional<std::string> server() const;
 };
 
 class QorGuestFile : public SBObject {
@@ -105,6 +108,9 @@ class QorUsbDevice : public SBObject {
   std::optional<std::string> name() const;
   std::optional<std::int64_t> vendorId() const;
   std::optional<std::int64_t> productId() const;
+  // The URI of the connection the device is plugged into; "" when the host has only one (or
+  // does not say).
+  std::optional<std::string> connection() const;
   bool connectTo(const QorVirtualMachine& machine) const;
   bool disconnect() const;
 };

@@ -1,6 +1,20 @@
 #include "scripting/reply_values.h"
 
+#include "contract/errors.h"
+#include "scripting/event_error_handler.h"
+
 namespace qor::scripting {
+
+namespace {
+
+// Holds a failure back until it is known whether it is one.
+class HeldFailure final : public EventDelegate {
+ public:
+  void eventDidFail(const PlatformError& error) override { failure = error; }
+  std::optional<PlatformError> failure;
+};
+
+}  // namespace
 
 std::optional<std::string> replyText(const contract::Value& value) {
   if (const auto* text = contract::textOf(value)) return *text;
@@ -31,6 +45,24 @@ std::optional<std::vector<std::string>> replyTexts(const contract::Value& value)
     texts.push_back(*text);
   }
   return texts;
+}
+
+std::optional<std::string> readOptionalText(ScriptingChannel& channel, const std::string& path,
+                                            const contract::Property& property) {
+  EventDelegate* const delegate = channel.delegate();
+  HeldFailure held;
+  channel.setDelegate(&held);
+  auto text = readProperty(channel, path, property, replyText);
+  channel.setDelegate(delegate);
+  if (text) return text;
+  if (!held.failure) return std::nullopt;  // an answer of the declared type that is no text
+  namespace names = contract::error_names;
+  if (held.failure->errorName == names::kUnknownProperty ||
+      held.failure->errorName == names::kNoValue) {
+    return std::string();
+  }
+  if (delegate != nullptr) delegate->eventDidFail(*held.failure);
+  return std::nullopt;
 }
 
 bool invoke(ScriptingChannel& channel, const std::string& path, const contract::Method& method,

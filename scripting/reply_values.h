@@ -29,6 +29,12 @@ auto readProperty(ScriptingChannel& channel, const std::string& path,
   return unpack(values->front());
 }
 
+// A text property the contract marks optional: a host that does not have it (an older one
+// answers UnknownProperty) or has no value for it (NoValue) gives "", without a report. Any
+// other failure reaches the delegate as always and gives nullopt.
+std::optional<std::string> readOptionalText(ScriptingChannel& channel, const std::string& path,
+                                            const contract::Property& property);
+
 // A method without a result: true when it succeeded.
 bool invoke(ScriptingChannel& channel, const std::string& path, const contract::Method& method,
             std::vector<contract::Value> arguments = {});

@@ -47,20 +47,32 @@ class Attach final : public MachineCommand {
 
  private:
   // A port the host cannot give an address (or TCP port number) for is a failed read, already
-  // reported: no half line is printed for it.
+  // reported: no half line is printed for it. Nor when it cannot say which computer the address
+  // is on: a remote server's pty path opened here would be an unrelated local one.
   static int describe(const scripting::QorSerialPort& port, std::uint32_t interface) {
     if (interface == static_cast<std::uint32_t>(QorSerialInterface::ptty)) {
       auto address = port.address();
       if (!address) return kExitRequestFailed;
-      cli::print("PTTY: " + *address);
+      auto where = whereIs(port);
+      if (!where) return kExitRequestFailed;
+      cli::print("PTTY: " + *address + *where);
     } else if (interface == static_cast<std::uint32_t>(QorSerialInterface::tcp)) {
       auto address = port.address();
       if (!address) return kExitRequestFailed;
       auto number = port.port();
       if (!number) return kExitRequestFailed;
-      cli::print("TCP: " + *address + ":" + std::to_string(*number));
+      auto where = whereIs(port);
+      if (!where) return kExitRequestFailed;
+      cli::print("TCP: " + *address + ":" + std::to_string(*number) + *where);
     }
     return kExitSuccess;
+  }
+
+  // " on build-server" for an address on another computer; nothing for one on this computer.
+  static std::optional<std::string> whereIs(const scripting::QorSerialPort& port) {
+    auto server = port.server();
+    if (!server) return std::nullopt;
+    return server->empty() ? std::string() : " on " + *server;
   }
 
   std::optional<std::int64_t> index_;

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "cli/json_text.h"
 #include "cli/output.h"
 #include "commands/command_base.h"
@@ -11,7 +13,24 @@ namespace {
 constexpr std::string_view kNoDevices =
     "No devices found. Make sure a USB sharing enabled VM is running.";
 constexpr std::string_view kHeader = "Name                             VID :PID  Location";
+constexpr std::string_view kConnectionHeader = "  Connection";
 constexpr std::size_t kNameWidth = 32;
+constexpr std::size_t kLocationWidth = 8;  // "Location"
+
+// Each device's connection, read before anything is printed: whether the table has the column
+// depends on all of them. nullopt for a read that failed (and was reported).
+std::vector<std::optional<std::string>> connectionsOf(
+    const std::vector<scripting::QorUsbDevice>& devices) {
+  std::vector<std::optional<std::string>> connections;
+  connections.reserve(devices.size());
+  for (const auto& device : devices) connections.push_back(device.connection());
+  return connections;
+}
+
+bool allRead(const std::vector<std::optional<std::string>>& connections) {
+  return std::all_of(connections.begin(), connections.end(),
+                     [](const auto& c) { return c.has_value(); });
+}
 
 class USBList final : public HostCommand {
  public:
@@ -21,14 +40,22 @@ class USBList final : public HostCommand {
   int execute(scripting::QorApplication& application) override {
     auto devices = application.usbDevices();
     if (!devices) return kExitRequestFailed;  // a failure, not an empty list
-    if (format_.json) return printDocument(*devices);
+    const auto connections = connectionsOf(*devices);
+    if (format_.json) return printDocument(*devices, connections);
     if (devices->empty()) {
       cli::print(kNoDevices);
       return kExitSuccess;
     }
-    cli::print(kHeader);
-    bool complete = true;
-    for (const auto& device : *devices) {
+    // Only a host with several connections names them; its table then says where each device
+    // is plugged in, since one can be lent only to a machine on the same server.
+    const bool withConnection =
+        std::any_of(connections.begin(), connections.end(),
+                    [](const auto& c) { return c.has_value() && !c->empty(); });
+    cli::print(withConnection ? std::string(kHeader) + std::string(kConnectionHeader)
+                              : std::string(kHeader));
+    bool complete = allRead(connections);
+    for (std::size_t i = 0; i < devices->size(); ++i) {
+      const auto& device = (*devices)[i];
       auto name = device.name();
       auto vendor = device.vendorId();
       auto product = device.productId();
@@ -36,19 +63,28 @@ class USBList final : public HostCommand {
       complete = complete && name && vendor && product && location;
       // As in `list`: no row is made up of nothing received.
       if (!name && !vendor && !product && !location) continue;
-      cli::print(utf16Field(name.value_or(""), kNameWidth) + " " + hexField(vendor) + ":" +
-                 hexField(product) + " " + (location ? std::to_string(*location) : "?"));
+      std::string row = utf16Field(name.value_or(""), kNameWidth) + " " + hexField(vendor) + ":" +
+                        hexField(product) + " ";
+      std::string place = location ? std::to_string(*location) : "?";
+      if (withConnection) {
+        place.resize(std::max(place.size(), kLocationWidth), ' ');
+        place += "  " + connections[i].value_or("?");
+      }
+      cli::print(row + place);
     }
     return statusOf(complete);
   }
 
  private:
   // The reads of the table, written only when every one was answered. The ids are the hex
-  // digits the table shows; the location is the number `usb disconnect` takes.
-  static int printDocument(const std::vector<scripting::QorUsbDevice>& devices) {
+  // digits the table shows; the location is the number `usb disconnect` takes; the connection
+  // is null where the host has only one.
+  static int printDocument(const std::vector<scripting::QorUsbDevice>& devices,
+                           const std::vector<std::optional<std::string>>& connections) {
     std::vector<std::string> objects;
-    bool complete = true;
-    for (const auto& device : devices) {
+    bool complete = allRead(connections);
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+      const auto& device = devices[i];
       auto name = device.name();
       auto vendor = device.vendorId();
       auto product = device.productId();
@@ -57,11 +93,15 @@ class USBList final : public HostCommand {
       const auto hex = [](std::optional<std::int64_t> id) {
         return id ? cli::json::string(hexField(id)) : std::string(cli::json::kNull);
       };
+      const auto& connection = connections[i];
       objects.push_back(cli::json::Object()
                             .add("name", cli::json::stringOrNull(name))
                             .add("vendorId", hex(vendor))
                             .add("productId", hex(product))
                             .add("location", cli::json::numberOrNull(location))
+                            .add("connection", connection && !connection->empty()
+                                                   ? cli::json::string(*connection)
+                                                   : std::string(cli::json::kNull))
                             .text());
     }
     if (!complete) return kExitRequestFailed;

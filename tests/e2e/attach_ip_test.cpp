@@ -61,6 +61,60 @@ TEST_F(AttachIpTest, AttachWalksThePortsAsDocumented) {
   }
 }
 
+// The host says which computer a port's address is on: a remote server's pty is not a path on
+// this computer. A host that does not say (an older one) has only this computer's.
+TEST_F(AttachIpTest, AttachNamesTheServerOfARemotePort) {
+  struct Case {
+    const char* name;
+    json server;  // the fault that answers SerialPort.Server; null: the host's own answer
+    json port;
+    std::string out;
+    int status;
+    std::string err;  // a part of standard error; "" for none at all
+  };
+  const std::string w = kWarning;
+  const json pty = port(0, "PtTy", "/dev/pts/3");
+  const json tcp = port(0, "TcP ", "127.0.0.1", 4555);
+  const auto says = [](const std::string& server) {
+    return json{{"member", "Get.Server"}, {"value", server}};
+  };
+  const json older = {{"member", "Get.Server"},
+                      {"error", "org.freedesktop.DBus.Error.UnknownProperty"},
+                      {"message", "The object has no property Server."}};
+  const json noValue = {{"member", "Get.Server"}, {"error", "org.qor.Scripting1.Error.NoValue"}};
+  const json failed = {
+      {"member", "Get.Server"}, {"error", "org.qor.Scripting1.Error.Failed"}, {"message", "boom"}};
+  const Case cases[] = {
+      {"pty on a server", says("build-server"), pty, w + "PTTY: /dev/pts/3 on build-server\n", 0,
+       ""},
+      {"tcp on a server", says("build-server"), tcp, w + "TCP: 127.0.0.1:4555 on build-server\n", 0,
+       ""},
+      {"this computer", nullptr, pty, w + "PTTY: /dev/pts/3\n", 0, ""},
+      {"a host without the property", older, tcp, w + "TCP: 127.0.0.1:4555\n", 0, ""},
+      {"no value", noValue, pty, w + "PTTY: /dev/pts/3\n", 0, ""},
+      // Not knowing where the address is, no line is better than a wrong one.
+      {"the host cannot say", failed, pty, w, 1, "SerialPort.Server failed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    json machine = vm(kId, "guest");
+    machine["serialPorts"] = json::array({c.port});
+    json world = {{"machines", {machine}}};
+    if (!c.server.is_null()) world["faults"] = json::array({c.server});
+    setWorld(world);
+    const auto result = run({"attach", kId});
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.status, c.status);
+    if (c.err.empty()) {
+      EXPECT_EQ(result.err, "");
+    } else {
+      EXPECT_THAT(result.err, HasSubstr(c.err));
+    }
+  }
+}
+
 TEST_F(AttachIpTest, AttachFailsWhenThePortsCannotBeRead) {
   json machine = vm(kId, "guest");
   machine["serialPorts"] = json::array({port(0, "PtTy", "/dev/pts/3")});

@@ -25,9 +25,12 @@ TEST_F(JsonOutputTest, DocumentsOfTheDefaultWorld) {
        R"(["192.168.64.3", "fd00::5054:ff:fe3a:1e01", "fe80::5054:ff:fe3a:1e01"])"},
       {{"ip-address", "Fedora Server", "--format", "json"}, ""},  // stopped: fails, see below
       {{"usb", "list", "--format", "json"},
-       R"([{"name": "Magic Keyboard", "vendorId": "05AC", "productId": "024F", "location": 4}, )"
-       R"({"name": "SanDisk Ultra", "vendorId": "0781", "productId": "5581", "location": 7}, )"
-       R"({"name": "YubiKey 5 NFC", "vendorId": "1050", "productId": "0407", "location": 12}])"},
+       R"([{"name": "Magic Keyboard", "vendorId": "05AC", "productId": "024F", "location": 4, )"
+       R"("connection": null}, )"
+       R"({"name": "SanDisk Ultra", "vendorId": "0781", "productId": "5581", "location": 7, )"
+       R"("connection": null}, )"
+       R"({"name": "YubiKey 5 NFC", "vendorId": "1050", "productId": "0407", "location": 12, )"
+       R"("connection": null}])"},
   };
   for (const auto& c : cases) {
     const auto result = run(c.words);
@@ -96,7 +99,7 @@ TEST_F(JsonOutputTest, TextIsEscapedAsJsonRequires) {
   }
   const auto usb = run({"usb", "list", "--format", "json"});
   EXPECT_EQ(usb.out, R"([{"name": "quote \" and backslash \\ here", "vendorId": "0001", )"
-                     R"("productId": "FFFF", "location": 3}])"
+                     R"("productId": "FFFF", "location": 3, "connection": null}])"
                      "\n");
 }
 

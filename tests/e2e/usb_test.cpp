@@ -42,13 +42,108 @@ TEST_F(UsbTest, ListLaysOutNameIdsAndLocation) {
             "A name that is much longer than  DEAD:BEEF 12\n"
             "Caméra                           1234:0005 -3\n" +
                 std::string(31, 'e') + "  0001:0002 7\n");
-  EXPECT_THAT(deviceRequests(),
-              ElementsAre("Get UsbDevice.Name", "Get UsbDevice.VendorId", "Get UsbDevice.ProductId",
-                          "Get UsbDevice.Id", "Get UsbDevice.Name", "Get UsbDevice.VendorId",
-                          "Get UsbDevice.ProductId", "Get UsbDevice.Id", "Get UsbDevice.Name",
-                          "Get UsbDevice.VendorId", "Get UsbDevice.ProductId", "Get UsbDevice.Id",
-                          "Get UsbDevice.Name", "Get UsbDevice.VendorId", "Get UsbDevice.ProductId",
-                          "Get UsbDevice.Id"));
+  // Each device's connection first (the header depends on them), then row by row.
+  EXPECT_THAT(
+      deviceRequests(),
+      ElementsAre("Get UsbDevice.Connection", "Get UsbDevice.Connection",
+                  "Get UsbDevice.Connection", "Get UsbDevice.Connection", "Get UsbDevice.Name",
+                  "Get UsbDevice.VendorId", "Get UsbDevice.ProductId", "Get UsbDevice.Id",
+                  "Get UsbDevice.Name", "Get UsbDevice.VendorId", "Get UsbDevice.ProductId",
+                  "Get UsbDevice.Id", "Get UsbDevice.Name", "Get UsbDevice.VendorId",
+                  "Get UsbDevice.ProductId", "Get UsbDevice.Id", "Get UsbDevice.Name",
+                  "Get UsbDevice.VendorId", "Get UsbDevice.ProductId", "Get UsbDevice.Id"));
+}
+
+// A host over several connections names the one each device is plugged into; the table then
+// has a column for it, and the document a value. Without one the output is as before.
+TEST_F(UsbTest, ListNamesTheConnectionOfEachDeviceWhenTheHostHasSeveral) {
+  const auto on = [](int device, const std::string& uri) {
+    return json{{"member", "Get.Connection"},
+                {"path", "/org/qor/Scripting1/usb/" + std::to_string(device)},
+                {"value", uri}};
+  };
+  const json older = {{"member", "Get.Connection"},
+                      {"error", "org.freedesktop.DBus.Error.UnknownProperty"},
+                      {"message", "The object has no property Connection."}};
+  const json list = {device(4, "Keyboard", 0x5AC, 0x24F), device(1005, "Stick", 0x781, 0x5581),
+                     device(123456789, "Hub", 1, 2)};
+  const std::string keyboard = "Keyboard                         05AC:024F ";
+  const std::string stick = "Stick                            0781:5581 ";
+  const std::string hub = "Hub                              0001:0002 ";
+  const std::string header = "Name                             VID :PID  Location";
+  struct Case {
+    const char* name;
+    json faults;
+    std::string table;
+    std::string document;
+  };
+  const Case cases[] = {
+      {"two connections",
+       {on(0, "qemu:///session"), on(1, "qemu+ssh://me@build-server/system"),
+        on(2, "qemu+ssh://me@build-server/system")},
+       header + "  Connection\n" + keyboard + "4         qemu:///session\n" + stick +
+           "1005      qemu+ssh://me@build-server/system\n" + hub +
+           "123456789  qemu+ssh://me@build-server/system\n",
+       R"([{"name": "Keyboard", "vendorId": "05AC", "productId": "024F", "location": 4, )"
+       R"("connection": "qemu:///session"}, )"
+       R"({"name": "Stick", "vendorId": "0781", "productId": "5581", "location": 1005, )"
+       R"("connection": "qemu+ssh://me@build-server/system"}, )"
+       R"({"name": "Hub", "vendorId": "0001", "productId": "0002", "location": 123456789, )"
+       R"("connection": "qemu+ssh://me@build-server/system"}])"},
+      {"one connection", json::array(),
+       header + "\n" + keyboard + "4\n" + stick + "1005\n" + hub + "123456789\n",
+       R"([{"name": "Keyboard", "vendorId": "05AC", "productId": "024F", "location": 4, )"
+       R"("connection": null}, )"
+       R"({"name": "Stick", "vendorId": "0781", "productId": "5581", "location": 1005, )"
+       R"("connection": null}, )"
+       R"({"name": "Hub", "vendorId": "0001", "productId": "0002", "location": 123456789, )"
+       R"("connection": null}])"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    setWorld({{"machines", {vm(kId, "guest")}}, {"usbDevices", list}, {"faults", c.faults}});
+    const auto table = run({"usb", "list"});
+    EXPECT_EQ(table.out, c.table);
+    EXPECT_EQ(table.err, "");
+    EXPECT_EQ(table.status, 0);
+    const auto document = run({"usb", "list", "--format", "json"});
+    EXPECT_EQ(document.out, c.document + "\n");
+    EXPECT_EQ(document.status, 0);
+  }
+
+  // A host that does not know the property lists as one with a single connection.
+  TearDown();
+  SetUp();
+  setWorld({{"machines", {vm(kId, "guest")}}, {"usbDevices", list}, {"faults", {older}}});
+  const auto table = run({"usb", "list"});
+  EXPECT_EQ(table.out, cases[1].table);
+  EXPECT_EQ(table.err, "");
+  EXPECT_EQ(table.status, 0);
+
+  // A connection that cannot be read is reported, shown as unknown, and fails the list; the
+  // document is absent.
+  TearDown();
+  SetUp();
+  setWorld({{"machines", {vm(kId, "guest")}},
+            {"usbDevices", list},
+            {"faults",
+             {on(0, "qemu:///session"),
+              {{"member", "Get.Connection"},
+               {"path", "/org/qor/Scripting1/usb/1"},
+               {"error", "org.qor.Scripting1.Error.Failed"},
+               {"message", "boom"}},
+              on(2, "qemu:///session")}}});
+  const auto failed = run({"usb", "list"});
+  EXPECT_EQ(failed.out, header + "  Connection\n" + keyboard + "4         qemu:///session\n" +
+                            stick + "1005      ?\n" + hub + "123456789  qemu:///session\n");
+  EXPECT_THAT(failed.err, HasSubstr("UsbDevice.Connection failed"));
+  EXPECT_EQ(failed.status, 1);
+  const auto absent = run({"usb", "list", "--format", "json"});
+  EXPECT_EQ(absent.out, "");
+  EXPECT_EQ(absent.err, failed.err);
+  EXPECT_EQ(absent.status, 1);
 }
 
 TEST_F(UsbTest, ListWithoutDevicesSaysSo) {
