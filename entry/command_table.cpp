@@ -193,10 +193,12 @@ CommandSpec usbList() {
   CommandSpec declared = leaf("USBList", buildAndRun<commands::makeUSBList>,
                               "List connected devices.", members({format()}, false), "list");
   declared.discussion =
-      "With --format json: an array of objects {\"name\": name, \"vendorId\": \"05AC\", "
-      "\"productId\": \"024F\", \"location\": 4}, the ids as the four hexadecimal digits of "
-      "the table, the location the number usb connect and usb disconnect take; [] when there are "
-      "no devices.";
+      "With a host that serves several libvirt connections, the table has a Connection column: "
+      "the URI of the connection each device is plugged into. With --format json: an array of "
+      "objects {\"name\": name, \"vendorId\": \"05AC\", \"productId\": \"024F\", "
+      "\"location\": 4, \"connection\": null}, the ids as the four hexadecimal digits of the "
+      "table, the location the number usb connect and usb disconnect take, the connection that "
+      "URI or null when the host has one; [] when there are no devices.";
   return declared;
 }
 
