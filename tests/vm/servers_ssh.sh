@@ -3,14 +3,15 @@
 # a private libvirt daemon (libvirtd.sh) and an OpenSSH server started here, both as the test
 # user "qorssh", the server on a loopback port only, with a host key and a client key made for
 # the test (nothing in anyone's ~/.ssh is read or written: the client's known hosts are the
-# test's own file). The other connection is a world of libvirt's test driver. No guest runs.
+# test's own file). The other connection is a world of libvirt's test driver. No guest boots:
+# the remote machine runs for a moment without a disk, for its serial port.
 #
 # Checks: the list is grouped by connection in the configured order; a machine on the remote
-# connection answers; with a key the server does not take, the remote connection is named on
-# standard error, the local machine is still listed and the status is 1, and a request for the
-# remote machine fails at once with "Cannot reach libvirt at URI: …" and ssh's reason, with no
-# prompt although a terminal is there to prompt on. Bounds itself to 150 s; skipped (77)
-# without root, sshd, a libvirt daemon or QEMU.
+# connection answers, and attach names the server its pty is on; with a key the server does not
+# take, the remote connection is named on standard error, the local machine is still listed and
+# the status is 1, and a request for the remote machine fails at once with "Cannot reach libvirt
+# at URI: …" and ssh's reason, with no prompt although a terminal is there to prompt on. Bounds
+# itself to 150 s; skipped (77) without root, sshd, a libvirt daemon or QEMU.
 #
 #   bash tests/vm/servers_ssh.sh BUNDLE
 set -euo pipefail
@@ -61,7 +62,8 @@ daemon_uri="qemu+unix:///session?socket=$work/d/run/libvirt/libvirt-sock"
 printf '%s\n' "<domain type='qemu'><name>remote1</name>" \
   "<uuid>cccccccc-0000-4000-8000-000000000001</uuid><memory unit='MiB'>64</memory>" \
   "<os><type arch='x86_64' machine='pc'>hvm</type></os>" \
-  "<devices><emulator>/usr/bin/qemu-system-x86_64</emulator></devices></domain>" \
+  "<devices><emulator>/usr/bin/qemu-system-x86_64</emulator>" \
+  "<serial type='pty'><target port='0'/></serial></devices></domain>" \
   >"$work/remote1.xml"
 timeout 60 virsh -q -c "$daemon_uri" define "$work/remote1.xml" >/dev/null
 qorssh_start "$ssh_dir" "$user" "$work/d/run" || fail "the ssh server"
@@ -103,6 +105,14 @@ DDDDDDDD-0000-4000-8000-000000000001 stopped  local1"
 [ "$out" = "$expected" ] || fail "list over ssh: $out"
 [ "$(timeout 60 "$qorctl" status remote1)" = stopped ] || fail "status of the remote machine"
 echo "ok: grouped list and a remote machine over qemu+ssh"
+# The pty of a machine on the remote connection is a path on that server: attach says which.
+# (It runs briefly with no disk; its firmware finds nothing to boot.)
+timeout 60 virsh -q -c "$daemon_uri" start remote1 >/dev/null
+timeout 60 "$qorctl" wait --for started --timeout 30 remote1 || fail "remote1 did not start"
+out=$(timeout 60 "$qorctl" attach remote1) || fail "attach over ssh: status $?"
+timeout 60 virsh -q -c "$daemon_uri" destroy remote1 >/dev/null
+[[ $out == *$'\n'"PTTY: /dev/pts/"*" on 127.0.0.1" ]] || fail "attach over ssh: $out"
+echo "ok: attach names the server: ${out##*$'\n'}"
 end_host
 
 wrong=$(remote wrong)
