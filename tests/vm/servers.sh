@@ -137,12 +137,20 @@ for vm in alpha beta; do
 done
 ok "start, wait, exec, and 300,000 bytes pushed and pulled back unchanged on both"
 
+# A pty is a path on its machine's server: the remote one's says so.
+q attach alpha || fail "attach alpha: $(cat "$work/err")"
+grep -qx 'PTTY: /dev/pts/[0-9]*' "$work/out" || fail "attach alpha: $(cat "$work/out")"
+q attach beta || fail "attach beta: $(cat "$work/err")"
+grep -qx 'PTTY: /dev/pts/[0-9]* on 127.0.0.1' "$work/out" || fail "attach beta: $(cat "$work/out")"
+ok "attach: the local pty as it is, the remote one $(grep PTTY "$work/out")"
+
 # Where a machine named NAME is defined: "a", "b", "ab" or "".
 defined_on() {
-  local side
+  local side names
   for side in a b; do
     use "$side"
-    if qorvm_virsh list --all --name | grep -qx "$1"; then printf %s "$side"; fi
+    names=$(qorvm_virsh list --all --name) || fail "virsh list on $side"
+    if grep -qx "$1" <<<"$names"; then printf %s "$side"; fi
   done
 }
 for side in a b; do

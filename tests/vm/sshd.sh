@@ -36,7 +36,8 @@ qorssh_start() {
   done
   cp "$dir/id.pub" "$dir/authorized_keys"
   for candidate in $(shuf -i 20000-60000 -n 20); do
-    if ! ss -ltnH "sport = :$candidate" | grep -q .; then
+    # Free when nothing on the loopback takes a connection there.
+    if ! timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$candidate" 2>/dev/null; then
       QORSSH_PORT=$candidate
       break
     fi
