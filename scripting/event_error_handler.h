@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -29,6 +30,13 @@ class EventDelegate {
  public:
   virtual ~EventDelegate() = default;
   virtual void eventDidFail(const PlatformError& error) = 0;
+};
+
+// Keeps the last failure instead of reporting it, while the caller decides whether it is one.
+class FailureRecorder final : public EventDelegate {
+ public:
+  void eventDidFail(const PlatformError& error) override { last = error; }
+  std::optional<PlatformError> last;
 };
 
 // Writes one line of text (standard error's writer, handed down by the entry point).

@@ -4,21 +4,11 @@
 
 #include "scripting/api_error.h"
 #include "scripting/bus_errors.h"
+#include "scripting/event_error_handler.h"
 #include "support/text_equal.h"
 #include "support/uuid.h"
 
 namespace qor::scripting {
-namespace {
-
-// Keeps the failures of the probes instead of reporting them.
-class Recorder final : public EventDelegate {
- public:
-  void eventDidFail(const PlatformError& error) override { last = error; }
-  std::optional<PlatformError> last;
-};
-
-}  // namespace
-
 QorVirtualMachine findVirtualMachine(QorApplication& application, const std::string& identifier) {
   // Asked with the delegate in place: a host that cannot be reached is reported here.
   const auto machines = application.virtualMachines();
@@ -34,7 +24,7 @@ QorVirtualMachine findVirtualMachine(QorApplication& application, const std::str
     application.setDelegate(remembered);
     return byID;
   }
-  Recorder recorder;
+  FailureRecorder recorder;
   application.setDelegate(&recorder);
   QorVirtualMachine byName = machines->objectWithName(identifier);
   const auto name = byName.name();

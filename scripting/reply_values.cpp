@@ -5,17 +5,6 @@
 
 namespace qor::scripting {
 
-namespace {
-
-// Holds a failure back until it is known whether it is one.
-class HeldFailure final : public EventDelegate {
- public:
-  void eventDidFail(const PlatformError& error) override { failure = error; }
-  std::optional<PlatformError> failure;
-};
-
-}  // namespace
-
 std::optional<std::string> replyText(const contract::Value& value) {
   if (const auto* text = contract::textOf(value)) return *text;
   return std::nullopt;
@@ -50,18 +39,18 @@ std::optional<std::vector<std::string>> replyTexts(const contract::Value& value)
 std::optional<std::string> readOptionalText(ScriptingChannel& channel, const std::string& path,
                                             const contract::Property& property) {
   EventDelegate* const delegate = channel.delegate();
-  HeldFailure held;
-  channel.setDelegate(&held);
+  FailureRecorder recorder;
+  channel.setDelegate(&recorder);
   auto text = readProperty(channel, path, property, replyText);
   channel.setDelegate(delegate);
   if (text) return text;
-  if (!held.failure) return std::nullopt;  // an answer of the declared type that is no text
+  if (!recorder.last) return std::nullopt;  // an answer of the declared type that is no text
   namespace names = contract::error_names;
-  if (held.failure->errorName == names::kUnknownProperty ||
-      held.failure->errorName == names::kNoValue) {
+  if (recorder.last->errorName == names::kUnknownProperty ||
+      recorder.last->errorName == names::kNoValue) {
     return std::string();
   }
-  if (delegate != nullptr) delegate->eventDidFail(*held.failure);
+  if (delegate != nullptr) delegate->eventDidFail(*recorder.last);
   return std::nullopt;
 }
 
