@@ -149,6 +149,9 @@ void Watcher::run(std::shared_ptr<Shared> s) {
     lock.unlock();
 
     Look look = takeLook(s->connection);
+    // What a reader waits for is the machines, not the USB devices read with them: a USB read
+    // held up until keepalive gave the connection up must not make readers wait that long.
+    const auto took = Clock::now() - look.begun;
     if (usbDue && !look.error) {
       if (auto c = s->connection.get(); succeeded(c)) {
         look.usb = readUsbDevices(std::get<ConnectionRef>(c).get());
@@ -169,7 +172,7 @@ void Watcher::run(std::shared_ptr<Shared> s) {
       s->nextLook = look.begun + kLookLife;
       // A failed look may have waited for a connection that never came: it says nothing of how
       // long a look takes, and must not make the readers wait that long for the next one.
-      if (!look.error) s->lastTook = Clock::now() - look.begun;
+      if (!look.error) s->lastTook = took;
       s->publish(std::move(look));
     }
     if (!portsDue.empty()) {
