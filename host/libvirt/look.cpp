@@ -61,6 +61,13 @@ Look takeLook(Connection& connection) {
       r.id = static_cast<int>(virDomainGetID(d.get()));
       look.rows.push_back(std::move(r));
     }
+    // A call after the list failed because the connection died under it (keepalive gave it up):
+    // the machines it left out are not gone, the server is out of reach.
+    if (!connection.checkAlive()) {
+      look.rows.clear();
+      look.error = connection.unreachable("the connection was lost");
+      continue;
+    }
     std::sort(look.rows.begin(), look.rows.end(), [](const Look::Row& a, const Look::Row& b) {
       return std::tie(a.name, a.uuid) < std::tie(b.name, b.uuid);
     });
