@@ -75,7 +75,7 @@ Result<ConnectionRef> Connection::get() {
   std::unique_lock wait(opening->mutex);
   opening->finished.wait_until(wait, opening->deadline, [&] { return opening->done; });
   if (!opening->done) {
-    return unreachable("no answer within " + std::to_string(kOpenWait.count()) + " s");
+    return unanswered(kOpenWait);
   }
   const ConnectionRef connection = opening->connection;
   const std::string error = opening->error;
@@ -101,6 +101,10 @@ Failure Connection::callFailed(std::string message) {
 
 Failure Connection::unreachable(const std::string& why) const {
   return unavailable("Cannot reach libvirt" + (uri_ ? " at " + *uri_ : std::string()) + ": " + why);
+}
+
+Failure Connection::unanswered(std::chrono::seconds waited) const {
+  return unreachable("no answer within " + std::to_string(waited.count()) + " s");
 }
 
 }  // namespace qor::host::libvirt

@@ -41,6 +41,8 @@ class Connection {
   Failure callFailed(std::string message);
   // "Cannot reach libvirt at URI: why" (or without the URI when libvirt's default is used).
   Failure unreachable(const std::string& why) const;
+  // The same for a server that gave no answer in `waited`.
+  Failure unanswered(std::chrono::seconds waited) const;
 
   const std::optional<std::string>& uri() const { return uri_; }
 

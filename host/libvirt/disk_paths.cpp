@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "host/libvirt/uri_server.h"
 #include "host/libvirt/xml_doc.h"
 
 namespace qor::host::libvirt {
@@ -26,8 +27,7 @@ Volume volumeOf(virConnectPtr conn, const Disk& disk) {
 // A URI without a host part ("qemu:///session", "qemu+unix:///…") reaches this computer.
 bool reachesThisComputer(virConnectPtr conn) {
   const std::string uri = takeString(virConnectGetURI(conn));
-  const auto scheme = uri.find("://");
-  return scheme != std::string::npos && uri.compare(scheme + 3, 1, "/") == 0;
+  return uri.find("://") != std::string::npos && serverOfUri(uri).empty();
 }
 
 std::string extensionOf(const std::string& name) {

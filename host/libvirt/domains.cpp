@@ -30,8 +30,7 @@ const Look& Domains::look() {
   // unreachable from now on, not only once keepalive gives its connection up: its machines'
   // requests fail at once instead of waiting in turn behind the look.
   if (busy >= kLongestWait) {
-    unanswered_.error =
-        actions_.unreachable("no answer within " + std::to_string(kLongestWait.count()) + " s");
+    unanswered_.error = actions_.unanswered(kLongestWait);
     return unanswered_;
   }
   return current_;
